@@ -1,0 +1,22 @@
+// Duplicate resolution: hashing pass, match report, erasure, empty-directory
+// purge.
+#pragma once
+
+#include <cstdint>
+
+#include "containers/containers.h"
+#include "scan/scan.h"
+
+#define ERROR_TEXT_CAPACITY 260
+
+// The text of the thread's last-error code, cut at the first line end;
+// empty when the system has none.
+void SystemErrorText(wchar_t *buf, DWORD capacity);
+
+void HashGroupsAndCompare(linklist *sourceList, bintree *tree);
+void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files);
+void EraseFile(const wchar_t *path);
+
+uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
+uint64_t PurgeEmptyDirs(const wchar_t *dir);
+void RemoveEmptyDir(const wchar_t *dir, int quiet);

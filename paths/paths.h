@@ -1,0 +1,41 @@
+// Path helpers: join, test, resolve and split paths; the self-test mode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Strings handed out by fsplit_with_allocs and not yet released.
+extern int32_t fsplit_leakcheck;
+
+// Appends tail to the path in buf (capacity characters, terminator
+// included), adding a backslash first unless the path is empty, ends in a
+// separator or is a bare drive. The tail is cut to fit. Can't fail.
+void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail);
+
+// 1 when path names a directory (a path with a wildcard never does; a root
+// or a bare drive always does), else 0.
+int IsADir(const wchar_t *path);
+
+// A new string (release with free) holding the absolute form of path, or a
+// copy of path when it cannot be resolved. Exhaustion ends the process.
+wchar_t *FullPathAlloc(const wchar_t *path);
+
+// Splits path into a directory part and a name part, both new strings
+// counted in fsplit_leakcheck. *dir and *name must be null on entry; on a
+// bad call both stay as they were.
+void fsplit_with_allocs(const wchar_t *path, wchar_t **dir, wchar_t **name);
+// Releases the two strings of one split, lowering fsplit_leakcheck by one
+// per string released.
+void fsplit_dealloc(wchar_t *dir, wchar_t *name);
+
+// The self-test mode: prints the four tables.
+void RunSelfTest(void);
+void IsADir_unittest(void);
+void StringConcat_testcase(const wchar_t *path, const wchar_t *tail);
+void fsplit_unittest(void);
+void fsplit_testcase(const wchar_t *path, const wchar_t *expected);
+
+// Allocates a zero-filled string of n characters; exhaustion ends the process.
+wchar_t *StringAllocOrDie(size_t n);
+// A new copy of s; exhaustion ends the process.
+wchar_t *StringDupOrDie(const wchar_t *s);

@@ -1,0 +1,50 @@
+// The one platform header the core includes: the Win32 subset TwinSift uses.
+//
+// Every Win32 function, type and error code the program calls is listed here
+// (Linux) or comes from <windows.h> (Windows). The core never tests which OS
+// it is on; everything that differs lives below platform/.
+//
+//   Function                     Used for
+//   FindFirstFileW/Next/Close    directory enumeration, look-up of one path
+//   CreateFileW/ReadFile         reading a file to hash it
+//   GetFileInformationByHandle   a file's identity (volume serial, file index)
+//   CloseHandle                  files and mutexes
+//   DeleteFileW                  erasing a file
+//   RemoveDirectoryW             removing an empty directory
+//   GetFullPathNameW             the absolute form of a parameter
+//   CreateMutexW, WaitForSingleObject, ReleaseMutex   container locks
+//   InterlockedIncrement/Decrement                    counters
+//   GetLastError/SetLastError, FormatMessageW         error codes and texts
+//   CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
+//   CryptHashData, CryptDestroyHash, CryptReleaseContext   SHA-256
+//   wsprintfW, MessageBoxW       the end-of-run memory notice
+//
+// Besides the Win32 names, both builds provide the glue declared at the end
+// of this file: the wide formatted output and the entry point.
+#pragma once
+
+#if defined(_WIN32)
+#include "platform/win32/win32.h"
+#else
+#include "platform/posix/posix.h"
+#endif
+
+#include <cstdarg>
+
+// Wide formatted output to standard output (formats use %ls for wide
+// strings). Every line is written whole: a character the output encoding
+// cannot represent is replaced, never the end of the line. Returns the
+// number of wide characters formatted, or -1 when formatting failed.
+int PrintW(const wchar_t *fmt, ...);
+int PrintWv(const wchar_t *fmt, va_list ap);
+
+// Narrow output of plain ASCII text (the help screen).
+void PrintA(const char *text);
+
+// Writes everything buffered so far to standard output. Called before an
+// erasure, before the message box and at exit, so lines keep their order.
+void PrintFlush(void);
+
+// The program's own entry point, called by the platform's main/wmain with
+// the arguments as wide strings. Returns the process exit code.
+int AppMain(int argc, wchar_t **argv);

@@ -1,0 +1,195 @@
+// The POSIX stand-in for the Win32 subset: same names, same meanings.
+//
+// Built on POSIX and OpenSSL's libcrypto. Records carry only the fields the
+// program reads. Names are wide strings; on the way to the OS they are
+// encoded as UTF-8, with U+DC80..U+DCFF standing for the bytes 0x80..0xFF
+// that are not part of valid UTF-8, so every name round-trips exactly.
+#pragma once
+
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
+// ---- Types ------------------------------------------------------------------
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int BOOL;
+typedef unsigned int UINT;
+typedef uint8_t BYTE;
+typedef wchar_t WCHAR;
+typedef const wchar_t *LPCWSTR;
+typedef wchar_t *LPWSTR;
+typedef void *LPVOID;
+typedef void *HANDLE;
+typedef void *HWND;
+typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR HCRYPTPROV;
+typedef ULONG_PTR HCRYPTHASH;
+typedef ULONG_PTR HCRYPTKEY;
+typedef unsigned int ALG_ID;
+typedef struct SECURITY_ATTRIBUTES_ SECURITY_ATTRIBUTES;
+typedef struct OVERLAPPED_ OVERLAPPED;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// ---- File attributes and open flags -----------------------------------------
+#define FILE_ATTRIBUTE_READONLY 0x1u
+#define FILE_ATTRIBUTE_HIDDEN 0x2u
+#define FILE_ATTRIBUTE_SYSTEM 0x4u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x1u
+#define OPEN_EXISTING 3u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+
+// ---- CryptoAPI
+// ----------------------------------------------------------------
+#define PROV_RSA_AES 24u
+#define CRYPT_VERIFYCONTEXT 0xF0000000u
+#define CALG_SHA_256 0x800Cu
+#define HP_HASHVAL 0x2u
+#define HP_HASHSIZE 0x4u
+
+// ---- Messages
+// -------------------------------------------------------------------
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x1000u
+#define MB_OK 0x0u
+#define IDOK 1
+
+// ---- Error codes (the Windows values)
+// ------------------------------------------
+#define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_NOT_SAME_DEVICE 17u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_WRITE_PROTECT 19u
+#define ERROR_NOT_READY 21u
+#define ERROR_READ_FAULT 30u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
+#define ERROR_CALL_NOT_IMPLEMENTED 120u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_DIR_NOT_EMPTY 145u
+#define ERROR_BUSY 170u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_DIRECTORY 267u
+#define ERROR_IO_DEVICE 1117u
+#define ERROR_CANT_RESOLVE_FILENAME 1921u
+
+// ---- Records
+// ---------------------------------------------------------------------
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  WCHAR cFileName[MAX_PATH];
+};
+
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+
+// ---- Directory enumeration and look-up
+// --------------------------------------- The last component of the pattern is
+// matched with the Windows wildcard rules; a pattern without wildcards is the
+// look-up of that one path (a symbolic link is followed). Fails for a path
+// ending in a separator.
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW *data);
+BOOL FindClose(HANDLE find);
+
+// ---- Files
+// --------------------------------------------------------------------------
+// Opens read-only (only GENERIC_READ and OPEN_EXISTING are supported), never
+// blocks on a special file, hints sequential access.
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                   SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
+                   HANDLE templ);
+BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
+              OVERLAPPED *ovl);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
+BOOL CloseHandle(HANDLE h);
+// Refuses a read-only file (owner write bit clear) with code 5.
+BOOL DeleteFileW(LPCWSTR path);
+// Removes an empty directory only.
+BOOL RemoveDirectoryW(LPCWSTR path);
+// Absolute form against the current directory, ".", ".." and repeated
+// separators folded textually; no symbolic link is resolved.
+DWORD GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buf, LPWSTR *filePart);
+
+// ---- Synchronisation
+// -----------------------------------------------------------------
+HANDLE CreateMutexW(SECURITY_ATTRIBUTES *sa, BOOL initialOwner, LPCWSTR name);
+DWORD WaitForSingleObject(HANDLE h, DWORD ms);
+BOOL ReleaseMutex(HANDLE h);
+LONG InterlockedIncrement(LONG volatile *value);
+LONG InterlockedDecrement(LONG volatile *value);
+
+// ---- Errors
+// --------------------------------------------------------------------------
+DWORD GetLastError(void);
+void SetLastError(DWORD code);
+// Only FORMAT_MESSAGE_FROM_SYSTEM (with or without IGNORE_INSERTS) is
+// supported; the text ends in "\r\n" as on Windows. Returns its length, or 0.
+DWORD FormatMessageW(DWORD flags, const void *source, DWORD code, DWORD lang,
+                     LPWSTR buf, DWORD size, va_list *args);
+
+// ---- CryptoAPI (SHA-256 only)
+// --------------------------------------------------------
+BOOL CryptAcquireContextW(HCRYPTPROV *prov, LPCWSTR container, LPCWSTR provider,
+                          DWORD provType, DWORD flags);
+BOOL CryptCreateHash(HCRYPTPROV prov, ALG_ID alg, HCRYPTKEY key, DWORD flags,
+                     HCRYPTHASH *hash);
+BOOL CryptGetHashParam(HCRYPTHASH hash, DWORD param, BYTE *data, DWORD *len,
+                       DWORD flags);
+BOOL CryptHashData(HCRYPTHASH hash, const BYTE *data, DWORD len, DWORD flags);
+BOOL CryptDestroyHash(HCRYPTHASH hash);
+BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
+
+// ---- User interface
+// ------------------------------------------------------------------ At most
+// 1024 characters are written, as on Windows.
+int wsprintfW(LPWSTR buf, LPCWSTR fmt, ...);
+// The text goes to standard error; with a terminal attached the run waits
+// for Enter there.
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// ---- Linux-only helpers (names as bytes)
+// --------------------------------------------- UTF-8 decoding with every byte
+// b that is not part of valid UTF-8 mapped to U+DC00 + b (so 0x80..0xFF become
+// U+DC80..U+DCFF).
+std::wstring WideFromBytes(const std::string &bytes);
+// The exact inverse of WideFromBytes.
+std::string BytesFromWide(const std::wstring &wide);
+// The Windows code for an errno value.
+DWORD WinErrorFromErrno(int err);
+// The Windows wildcard match of one name against one pattern component.
+bool WildcardMatch(const wchar_t *pattern, const wchar_t *name);

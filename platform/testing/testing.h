@@ -1,0 +1,46 @@
+// Test-only platform services: running the program, building fixture trees.
+//
+// Linked into the tests, never into the program. Paths are wide strings in
+// the platform's own notation (on Linux encoded as the platform layer does).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The separator the program adds when it joins a directory and a name, and
+// the line end of its standard output.
+extern const wchar_t kPathSep;
+extern const char *const kLineEnd;
+
+struct ProcessResult {
+  int exitCode = -1;
+  std::string out;  // standard output, bytes as written
+  std::string err;  // standard error, bytes as written
+};
+
+// Runs exe with args (no shell; each argument passed as is) in cwd (empty:
+// the caller's), standard input empty. Returns false when it cannot start.
+bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
+                const std::wstring &cwd, ProcessResult *result);
+
+// The directory holding the running test executable, without a separator.
+std::wstring ExecutableDir();
+
+// A new, empty, uniquely named directory under the system's temporary
+// directory, as an absolute path without a trailing separator.
+std::wstring MakeTempDir();
+
+bool MakeDir(const std::wstring &path);
+bool WriteBytes(const std::wstring &path, const std::string &bytes);
+bool ReadBytes(const std::wstring &path, std::string *bytes);
+bool PathExists(const std::wstring &path);
+bool SetReadOnly(const std::wstring &path, bool readOnly);
+// Removes a tree, clearing read-only marks first; links are not followed.
+void RemoveTree(const std::wstring &path);
+// A file of the given size with no data written (sparse where supported).
+bool MakeSparseFile(const std::wstring &path, unsigned long long size);
+// The current directory, absolute, without a trailing separator.
+std::wstring CurrentDir();
+// True when the tests run with administrator/root rights (permission
+// tests are then skipped).
+bool RunningAsRoot();

@@ -1,0 +1,23 @@
+// Directory scan and grouping of files by size.
+#pragma once
+
+#include <cstdint>
+
+#include "containers/containers.h"
+
+// The payload of a tree node: the files of one size.
+struct SizeGroup {
+  uint64_t size;
+  linklist *files;
+};
+
+// Records every qualifying file of dir matching filter (and, with Recurse,
+// of every directory below it). Without a source list only files whose size
+// is already in the tree are recorded. Returns 87 when dir is not a
+// directory, else 0 or the last non-zero code met.
+DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
+                    linklist *sourceList);
+// Records one file in its size group (made when new) and, when a source list
+// is given, in the source list. Returns the group enqueue's code.
+DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
+                        bintree *tree, linklist *sourceList);
