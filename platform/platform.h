@@ -45,6 +45,10 @@ void PrintA(const char *text);
 // erasure, before the message box and at exit, so lines keep their order.
 void PrintFlush(void);
 
+// 1 when c introduces a switch argument: '-' on both builds, '/' on Windows
+// only (on Linux a leading '/' starts an absolute path). Can't fail.
+int IsSwitchPrefix(wchar_t c);
+
 // The program's own entry point, called by the platform's main/wmain with
 // the arguments as wide strings. Returns the process exit code.
 int AppMain(int argc, wchar_t **argv);

@@ -12,6 +12,9 @@
 extern const wchar_t kPathSep;
 extern const char *const kLineEnd;
 
+// The bytes the program's output holds for text (as PrintW encodes it).
+std::string OutputBytes(const std::wstring &text);
+
 struct ProcessResult {
   int exitCode = -1;
   std::string out;  // standard output, bytes as written
