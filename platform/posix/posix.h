@@ -33,6 +33,9 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
+// The separator the program adds when it joins a directory and a name.
+#define PATH_SEPARATOR L'/'
+#define PATH_SEPARATOR_STR L"/"
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u

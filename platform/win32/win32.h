@@ -9,3 +9,7 @@
 #endif
 #include <windows.h>
 #include <wincrypt.h>
+
+// The separator the program adds when it joins a directory and a name.
+#define PATH_SEPARATOR L'\\'
+#define PATH_SEPARATOR_STR L"\\"
