@@ -41,6 +41,10 @@ void PrintHelp(void);
 // The "Options" dump, with the wide output.
 void PrintOptionsDump(void);
 
+// The search itself, from the containers to the end-of-run checks. Returns
+// the exit code.
+int RunSearch(void);
+
 // Writes an internal fault text through "%ls" when Debug is set; no line end
 // is added.
 void DebugText(const wchar_t *text);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "hash/hash.h"
 #include "platform/platform.h"
 
 #define SHA256_BYTES 32
@@ -16,6 +17,11 @@ struct FileRecord {
   int32_t fDisplayed;
   int32_t fHashed;
   uint8_t hash[SHA256_BYTES];
+  // Which file the digest was read from, filled by the hashing pass.
+  FileIdentity id;
+  // Another record of the group stands for the same file (hard links, a
+  // destination inside the source): this one takes no part in matching.
+  int32_t fSetAside;
 };
 
 struct ListElement {
@@ -82,3 +88,18 @@ void *bintree_PruneSmallest(bintree *tree);
 void *bintree_FindFirst(bintree *tree, int restart);
 void bintree_DeAllocate(bintree *tree);
 DWORD bintree_AcquireMutex(bintree *tree);
+
+#if defined(TWINSIFT_TEST_HOOKS)
+// Test builds only: a field set to n > 0 makes the n-th next step of its kind
+// inside the containers fail (it counts down; 0 means no fault). alloc: the
+// plain allocations (list header, list element, tree header, tree node);
+// indexEntry: an entry of the tree's ordered index; mutex: CreateMutexW;
+// wait: the lock wait of any operation.
+struct ContainerFaults {
+  int alloc;
+  int indexEntry;
+  int mutex;
+  int wait;
+};
+extern ContainerFaults containerFaults;
+#endif

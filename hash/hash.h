@@ -6,11 +6,29 @@
 #include "platform/platform.h"
 
 #define HASH_READ_SIZE 32768
+#ifndef SHA256_BYTES
+#define SHA256_BYTES 32
+#endif
 
 // Read buffers of the hash routine currently held.
 extern volatile LONG memCheckCnt;
+
+// Which file was hashed: its file-system identity (volume serial number and
+// file index; device and inode on Linux) and how many bytes were hashed.
+struct FileIdentity {
+  int32_t known;  // 0 when the system could not tell
+  DWORD volume;
+  DWORD indexHigh;
+  DWORD indexLow;
+  uint64_t size;
+};
 
 // Fills digest (32 bytes) with the SHA-256 of the file at path. Returns 0,
 // or the Windows code of the first failing step; after a failure the digest
 // is all zero (87 for a missing argument leaves it untouched).
 DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
+
+// hashCalcSHA256 that also tells which file it read (id may be null). The
+// identity is cleared first and filled from the open file.
+DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
+                             FileIdentity *id);

@@ -8,7 +8,7 @@
 extern int32_t fsplit_leakcheck;
 
 // Appends tail to the path in buf (capacity characters, terminator
-// included), adding a backslash first unless the path is empty, ends in a
+// included), adding PATH_SEPARATOR first unless the path is empty, ends in a
 // separator or is a bare drive. The tail is cut to fit. Can't fail.
 void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail);
 
@@ -22,13 +22,14 @@ wchar_t *FullPathAlloc(const wchar_t *path);
 
 // Splits path into a directory part and a name part, both new strings
 // counted in fsplit_leakcheck. *dir and *name must be null on entry; on a
-// bad call both stay as they were.
+// bad call both stay as they were (the fault is printed under Debug).
+// Exhaustion ends the process.
 void fsplit_with_allocs(const wchar_t *path, wchar_t **dir, wchar_t **name);
 // Releases the two strings of one split, lowering fsplit_leakcheck by one
-// per string released.
+// per string released. Can't fail.
 void fsplit_dealloc(wchar_t *dir, wchar_t *name);
 
-// The self-test mode: prints the four tables.
+// The self-test mode: prints the four tables. Can't fail.
 void RunSelfTest(void);
 void IsADir_unittest(void);
 void StringConcat_testcase(const wchar_t *path, const wchar_t *tail);

@@ -11,6 +11,20 @@ struct SizeGroup {
   linklist *files;
 };
 
+// One directory on the current descent path of a scan or a purge. Its
+// identity is looked up only when a directory link is met.
+struct DescentStep {
+  const wchar_t *dir;
+  const DescentStep *up;
+  mutable int known;  // 0 not looked up, 1 valid, -1 unavailable
+  mutable DWORD volume, indexHigh, indexLow;
+};
+
+// True when target (a directory reached through a link) is the same
+// directory, by file-system identity, as one already on its descent path:
+// entering it would loop. Can't fail; an unknown identity counts as no loop.
+bool DescentLoopsBack(const DescentStep *target);
+
 // Records every qualifying file of dir matching filter (and, with Recurse,
 // of every directory below it). Without a source list only files whose size
 // is already in the tree are recorded. Returns 87 when dir is not a

@@ -6,11 +6,12 @@
 // that are not part of valid UTF-8, so every name round-trips exactly.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cwchar>
 #include <string>
 
-// ---- Types ------------------------------------------------------------------
+// ---- Types ----
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int BOOL;
@@ -39,9 +40,10 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 0x102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
-// ---- File attributes and open flags -----------------------------------------
+// ---- File attributes and open flags ----
 #define FILE_ATTRIBUTE_READONLY 0x1u
 #define FILE_ATTRIBUTE_HIDDEN 0x2u
 #define FILE_ATTRIBUTE_SYSTEM 0x4u
@@ -52,27 +54,26 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 
 #define GENERIC_READ 0x80000000u
 #define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
 #define OPEN_EXISTING 3u
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
 
-// ---- CryptoAPI
-// ----------------------------------------------------------------
+// ---- CryptoAPI ----
 #define PROV_RSA_AES 24u
 #define CRYPT_VERIFYCONTEXT 0xF0000000u
 #define CALG_SHA_256 0x800Cu
 #define HP_HASHVAL 0x2u
 #define HP_HASHSIZE 0x4u
 
-// ---- Messages
-// -------------------------------------------------------------------
+// ---- Messages ----
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x200u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x1000u
 #define MB_OK 0x0u
 #define IDOK 1
 
-// ---- Error codes (the Windows values)
-// ------------------------------------------
+// ---- Error codes (the Windows values) ----
 #define ERROR_SUCCESS 0u
 #define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
@@ -92,17 +93,20 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
 #define ERROR_CALL_NOT_IMPLEMENTED 120u
+#define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
 #define ERROR_DIR_NOT_EMPTY 145u
 #define ERROR_BUSY 170u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_MORE_DATA 234u
 #define ERROR_DIRECTORY 267u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_MR_MID_NOT_FOUND 317u
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
-// ---- Records
-// ---------------------------------------------------------------------
+// ---- Records ----
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;
   DWORD nFileSizeHigh;
@@ -120,17 +124,15 @@ struct BY_HANDLE_FILE_INFORMATION {
   DWORD nFileIndexLow;
 };
 
-// ---- Directory enumeration and look-up
-// --------------------------------------- The last component of the pattern is
-// matched with the Windows wildcard rules; a pattern without wildcards is the
-// look-up of that one path (a symbolic link is followed). Fails for a path
-// ending in a separator.
+// ---- Directory enumeration and look-up ----
+// The last component of the pattern is matched with the Windows wildcard rules;
+// a pattern without wildcards is the look-up of that one path (a symbolic link
+// is followed). Fails for a path ending in a separator.
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW *data);
 BOOL FindClose(HANDLE find);
 
-// ---- Files
-// --------------------------------------------------------------------------
+// ---- Files ----
 // Opens read-only (only GENERIC_READ and OPEN_EXISTING are supported), never
 // blocks on a special file, hints sequential access.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
@@ -148,16 +150,14 @@ BOOL RemoveDirectoryW(LPCWSTR path);
 // separators folded textually; no symbolic link is resolved.
 DWORD GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buf, LPWSTR *filePart);
 
-// ---- Synchronisation
-// -----------------------------------------------------------------
+// ---- Synchronisation ----
 HANDLE CreateMutexW(SECURITY_ATTRIBUTES *sa, BOOL initialOwner, LPCWSTR name);
 DWORD WaitForSingleObject(HANDLE h, DWORD ms);
 BOOL ReleaseMutex(HANDLE h);
 LONG InterlockedIncrement(LONG volatile *value);
 LONG InterlockedDecrement(LONG volatile *value);
 
-// ---- Errors
-// --------------------------------------------------------------------------
+// ---- Errors ----
 DWORD GetLastError(void);
 void SetLastError(DWORD code);
 // Only FORMAT_MESSAGE_FROM_SYSTEM (with or without IGNORE_INSERTS) is
@@ -165,8 +165,7 @@ void SetLastError(DWORD code);
 DWORD FormatMessageW(DWORD flags, const void *source, DWORD code, DWORD lang,
                      LPWSTR buf, DWORD size, va_list *args);
 
-// ---- CryptoAPI (SHA-256 only)
-// --------------------------------------------------------
+// ---- CryptoAPI (SHA-256 only) ----
 BOOL CryptAcquireContextW(HCRYPTPROV *prov, LPCWSTR container, LPCWSTR provider,
                           DWORD provType, DWORD flags);
 BOOL CryptCreateHash(HCRYPTPROV prov, ALG_ID alg, HCRYPTKEY key, DWORD flags,
@@ -177,18 +176,16 @@ BOOL CryptHashData(HCRYPTHASH hash, const BYTE *data, DWORD len, DWORD flags);
 BOOL CryptDestroyHash(HCRYPTHASH hash);
 BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 
-// ---- User interface
-// ------------------------------------------------------------------ At most
-// 1024 characters are written, as on Windows.
+// ---- User interface ----
+// At most 1024 characters (terminator included) are written, as on Windows.
 int wsprintfW(LPWSTR buf, LPCWSTR fmt, ...);
 // The text goes to standard error; with a terminal attached the run waits
 // for Enter there.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-// ---- Linux-only helpers (names as bytes)
-// --------------------------------------------- UTF-8 decoding with every byte
-// b that is not part of valid UTF-8 mapped to U+DC00 + b (so 0x80..0xFF become
-// U+DC80..U+DCFF).
+// ---- Linux-only helpers (names as bytes) ----
+// UTF-8 decoding with every byte b that is not part of valid UTF-8 mapped to
+// U+DC00 + b (so 0x80..0xFF become U+DC80..U+DCFF). Can't fail.
 std::wstring WideFromBytes(const std::string &bytes);
 // The exact inverse of WideFromBytes.
 std::string BytesFromWide(const std::wstring &wide);

@@ -47,3 +47,16 @@ std::wstring CurrentDir();
 // True when the tests run with administrator/root rights (permission
 // tests are then skipped).
 bool RunningAsRoot();
+
+// More fixture builders (platform/testing/fixtures_*.cpp).
+// Takes the owner's read permission away (Windows: denies reading through
+// the file's access list). Returns false when that is not possible.
+bool SetUnreadable(const std::wstring &path);
+// Marks a file or directory hidden (Linux: the name must begin with '.';
+// nothing else is needed).
+bool SetHidden(const std::wstring &path);
+// A second name for an existing file.
+bool MakeHardLink(const std::wstring &existing, const std::wstring &link);
+// A symbolic link at link pointing to target. Returns false where links
+// cannot be made.
+bool MakeSymlink(const std::wstring &target, const std::wstring &link);

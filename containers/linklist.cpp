@@ -1,0 +1,219 @@
+// linklist: a mutex-guarded first-in, first-out list of FileRecords.
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "containers/containers.h"
+#include "containers/internal.h"
+#include "paths/paths.h"
+
+// A new record for path with the size from findData, flags clear and hash
+// all zero. Exhaustion ends the process.
+static FileRecord *RecordMake(const wchar_t *path,
+                              const WIN32_FIND_DATAW *findData,
+                              int32_t fInSource) {
+  FileRecord *record = (FileRecord *)calloc(1, sizeof(FileRecord));
+  if (record == nullptr) abort();
+  record->path = StringDupOrDie(path);
+  record->size = (uint64_t)findData->nFileSizeHigh << 32 |
+                 (uint64_t)findData->nFileSizeLow;
+  record->fInSource = fInSource;
+  return record;
+}
+
+// Releases the path copy, then the record. Can't fail.
+static void RecordFree(FileRecord *record) {
+  free(record->path);
+  free(record);
+}
+
+// Returns the new empty list, or null (with the Debug lines) when the header
+// or its mutex cannot be made.
+linklist *linklist_Allocate(void) {
+  linklist *list = (linklist *)ContainerAlloc(sizeof(linklist));
+  if (list == nullptr) {
+    DebugText(L"linklistAllocate: memory alloc failed");
+    DebugText(L"AllocateList - list allocate failed");
+    return nullptr;
+  }
+  list->head = nullptr;
+  list->tail = nullptr;
+  list->count = 0;
+  list->mutex = ContainerCreateMutex();
+  if (list->mutex == nullptr) {
+    DebugText(L"linklist_Allocate - Mutex allocate failed");
+    free(list);
+    DebugText(L"AllocateList - list allocate failed");
+    return nullptr;
+  }
+  return list;
+}
+
+// Same as linklist_Allocate.
+linklist *AllocateList(void) { return linklist_Allocate(); }
+
+// Returns 0 when the list's mutex is held; otherwise the wait's value (87
+// for a null list), after the Debug line.
+DWORD linklist_AcquireMutex(linklist *list) {
+  DWORD wait = list != nullptr ? ContainerWait(list->mutex)
+                               : (DWORD)ERROR_INVALID_PARAMETER;
+  if (wait != 0) DebugText(L"linklist_AcquireMutex (failed)");
+  return wait;
+}
+
+// Appends a new record for path at the tail. Returns 0; 87 for a null list,
+// 8 when the element cannot be allocated, or the wait's value; on failure
+// nothing stays allocated.
+DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
+                       const WIN32_FIND_DATAW *findData, int32_t fInSource) {
+  FileRecord *record = RecordMake(path, findData, fInSource);
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_Enqueue called on NULL linklist");
+    RecordFree(record);
+    return ERROR_INVALID_PARAMETER;
+  }
+  ListElement *element = (ListElement *)ContainerAlloc(sizeof(ListElement));
+  if (element == nullptr) {
+    DebugText(L"linklist_Enqueue: memory alloc failed (list element)");
+    RecordFree(record);
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  element->next = nullptr;
+  element->payload = record;
+  DWORD wait = linklist_AcquireMutex(list);
+  if (wait != 0) {
+    DebugText(L"linklist_Enqueue - Acquire mutex failed");
+    free(element);
+    RecordFree(record);
+    return wait;
+  }
+  if (list->tail == nullptr) {
+    list->head = element;
+  } else {
+    list->tail->next = element;
+  }
+  list->tail = element;
+  InterlockedIncrement(&list->count);
+  ReleaseMutex(list->mutex);
+  return 0;
+}
+
+// Takes the head's record out; the caller owns it. Returns null for an
+// empty or null list or a failed wait.
+FileRecord *linklist_Dequeue(linklist *list) {
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_Dequeue called on NULL linklist");
+    return nullptr;
+  }
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklist_Dequeue - Acquire mutex failed");
+    return nullptr;
+  }
+  ListElement *element = list->head;
+  if (element == nullptr) {
+    ReleaseMutex(list->mutex);
+    return nullptr;
+  }
+  list->head = element->next;
+  if (list->head == nullptr) list->tail = nullptr;
+  InterlockedDecrement(&list->count);
+  ReleaseMutex(list->mutex);
+  FileRecord *record = element->payload;
+  free(element);
+  return record;
+}
+
+// 1 when the list has no element, else 0. A null list or a failed wait
+// also gives 1.
+int linklist_IsEmpty(linklist *list) {
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_IsEmpty called on NULL linklist");
+    return 1;
+  }
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklist_IsEmpty - Acquire mutex failed");
+    return 1;
+  }
+  int empty = list->head == nullptr ? 1 : 0;
+  ReleaseMutex(list->mutex);
+  return empty;
+}
+
+// Points *cursor at the head and returns its record, or null for an empty
+// list. A null list or a failed wait gives null, *cursor untouched.
+FileRecord *linklist_FindFirst(linklist *list, ListElement **cursor) {
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_FindFirst called on NULL linklist");
+    return nullptr;
+  }
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklist_FindFirst - Acquire mutex failed");
+    return nullptr;
+  }
+  *cursor = list->head;
+  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  ReleaseMutex(list->mutex);
+  return record;
+}
+
+// Advances *cursor and returns the new current record, or null at the end
+// (and for a null cursor). A null list or a failed wait gives null, *cursor
+// untouched.
+FileRecord *linklist_FindNext(linklist *list, ListElement **cursor) {
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_FindNext called on NULL linklist");
+    return nullptr;
+  }
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklist_FindNext - Acquire mutex failed");
+    return nullptr;
+  }
+  if (*cursor != nullptr) *cursor = (*cursor)->next;
+  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  ReleaseMutex(list->mutex);
+  return record;
+}
+
+// The number of elements; 0 for a null list or a failed wait.
+DWORD linklist_GetCount(linklist *list) {
+  if (list == nullptr) {
+    DebugText(L"ERROR: linklist_GetCount called on NULL linklist");
+    return 0;
+  }
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklist_GetCount - Acquire mutex failed");
+    return 0;
+  }
+  DWORD count = (DWORD)list->count;
+  ReleaseMutex(list->mutex);
+  return count;
+}
+
+// Releases every record with its path, then the header and its mutex. A
+// null list, or a wait that fails at the end (the header then stays), is
+// reported under Debug only.
+void linklist_DeAllocate(linklist *list) {
+  while (linklist_IsEmpty(list) == 0) {
+    FileRecord *record = linklist_Dequeue(list);
+    if (record == nullptr) break;
+    RecordFree(record);
+  }
+  if (list == nullptr) {
+    DebugText(L"linklist_DeAllocate called on NULL queue");
+    return;
+  }
+  // Last guard against elements that appeared meanwhile: their records
+  // are dropped, not released.
+  while (linklist_IsEmpty(list) == 0) {
+    DebugText(L"linklistDeAlloc - Not empty! (purging)");
+    if (linklist_Dequeue(list) == nullptr) break;
+  }
+  HANDLE mutex = list->mutex;
+  if (linklist_AcquireMutex(list) != 0) {
+    DebugText(L"linklistDeAlloc - Acquire mutex failed");
+    return;
+  }
+  free(list);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}

@@ -1,0 +1,115 @@
+// The hashing pass: hashes every size group reached from a source file and
+// hands each source file to the match report.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "app/app.h"
+#include "dups/dups.h"
+#include "hash/hash.h"
+
+#if defined(TWINSIFT_TEST_HOOKS)
+DWORD (*hashPassHook)(const wchar_t *path, uint8_t *digest,
+                      FileIdentity *id) = nullptr;
+#endif
+
+namespace {
+
+DWORD hashFile(const wchar_t *path, uint8_t *digest, FileIdentity *id) {
+#if defined(TWINSIFT_TEST_HOOKS)
+  if (hashPassHook != nullptr) return hashPassHook(path, digest, id);
+#endif
+  return hashCalcSHA256Identify(path, digest, id);
+}
+
+// Hashes one record. A failed attempt leaves the record without a valid
+// digest, so it can never match (not even another failed record).
+void hashRecord(FileRecord *r) {
+  DWORD rc = hashFile(r->path, r->hash, &r->id);
+  if (rc != 0) {
+    r->fHashed = 0;
+    // The text must describe this code, whatever the clean-up calls left.
+    SetLastError(rc);
+    wchar_t text[ERROR_TEXT_CAPACITY];
+    SystemErrorText(text, ERROR_TEXT_CAPACITY);
+    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc, r->path, text);
+    return;
+  }
+  cntFilesHashed++;
+  r->fHashed = 1;
+}
+
+// Orders records by identity, destination copies first, then list order.
+struct AliasKey {
+  FileIdentity id;
+  int32_t fInSource;
+  size_t order;
+  FileRecord *r;
+};
+
+bool aliasLess(const AliasKey &a, const AliasKey &b) {
+  if (a.id.volume != b.id.volume) return a.id.volume < b.id.volume;
+  if (a.id.indexHigh != b.id.indexHigh) return a.id.indexHigh < b.id.indexHigh;
+  if (a.id.indexLow != b.id.indexLow) return a.id.indexLow < b.id.indexLow;
+  if (a.fInSource != b.fInSource) return a.fInSource < b.fInSource;
+  return a.order < b.order;
+}
+
+bool sameFile(const FileIdentity &a, const FileIdentity &b) {
+  return a.volume == b.volume && a.indexHigh == b.indexHigh &&
+         a.indexLow == b.indexLow;
+}
+
+// One file recorded more than once (hard links, a destination inside the
+// source, one folder by two routes) keeps a single record in the matching:
+// a destination record when there is one (destinations are read-only),
+// else the first source record. The others are set aside, so no file is
+// ever erased on the strength of a match with itself.
+void setAsideAliases(linklist *files) {
+  std::vector<AliasKey> keys;
+  ListElement *cursor = nullptr;
+  size_t order = 0;
+  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
+       r = linklist_FindNext(files, &cursor)) {
+    r->fSetAside = 0;
+    if (r->fHashed && r->id.known)
+      keys.push_back({r->id, r->fInSource, order, r});
+    order++;
+  }
+  std::sort(keys.begin(), keys.end(), aliasLess);
+  for (size_t i = 1; i < keys.size(); i++) {
+    if (sameFile(keys[i].id, keys[i - 1].id)) keys[i].r->fSetAside = 1;
+  }
+}
+
+void hashGroup(linklist *files) {
+  ListElement *cursor = nullptr;
+  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
+       r = linklist_FindNext(files, &cursor)) {
+    hashRecord(r);
+  }
+  setAsideAliases(files);
+}
+
+// Hashes the group of one source record when needed and reports its match.
+void visitSource(const FileRecord *s, bintree *tree) {
+  DWORD low = static_cast<DWORD>(s->size);
+  DWORD high = static_cast<DWORD>(s->size >> 32);
+  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(tree, low, high));
+  if (g == nullptr) return;
+  if (linklist_GetCount(g->files) < 2) return;
+  ListElement *cursor = nullptr;
+  FileRecord *first = linklist_FindFirst(g->files, &cursor);
+  if (first != nullptr && !first->fHashed) hashGroup(g->files);
+  CompareHashesDisplayMatches(s->path, g->files);
+}
+
+}  // namespace
+
+void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
+  ListElement *cursor = nullptr;
+  for (FileRecord *s = linklist_FindFirst(sourceList, &cursor); s != nullptr;
+       s = linklist_FindNext(sourceList, &cursor)) {
+    visitSource(s, tree);
+  }
+}

@@ -1,0 +1,125 @@
+// The empty-directory purge: removes, children first, every directory below
+// the source that holds no byte of file data, with its zero-size files.
+#include <cstdlib>
+#include <cwchar>
+
+#include "app/app.h"
+#include "dups/dups.h"
+#include "paths/paths.h"
+
+namespace {
+
+bool isDotOrDotDot(const wchar_t *name) {
+  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+uint64_t entrySize(const WIN32_FIND_DATAW *fd) {
+  return (static_cast<uint64_t>(fd->nFileSizeHigh) << 32) | fd->nFileSizeLow;
+}
+
+// dir followed by the separator and "*", appended as is.
+wchar_t *allPattern(const wchar_t *dir) {
+  size_t cap = wcslen(dir) + 3;
+  wchar_t *pattern = StringAllocOrDie(cap);
+  wcscpy(pattern, dir);
+  wcscat(pattern, PATH_SEPARATOR_STR L"*");
+  return pattern;
+}
+
+wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
+  size_t cap = wcslen(dir) + wcslen(name) + 2;
+  wchar_t *child = StringAllocOrDie(cap);
+  wcscpy(child, dir);
+  StringConcat(child, cap, name);
+  return child;
+}
+
+void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
+  wchar_t *path = childPath(dir, name);
+  if (options.Verbose) PrintW(L"REM Erase zero size file\n");
+  PrintW(L"del \"%ls\"\n", path);
+  if (options.Delete) EraseFile(path);
+  free(path);
+}
+
+uint64_t purgeTree(const wchar_t *dir, const DescentStep *up);
+
+// Purges one subdirectory and removes it when nothing is left under it.
+// A directory link back into the current descent path is not entered and
+// counts as holding data, so neither it nor its ancestors are removed.
+uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
+                    const DescentStep *up) {
+  wchar_t *child = childPath(dir, fd->cFileName);
+  DescentStep step = {child, up, 0, 0, 0, 0};
+  uint64_t sub = 1;
+  if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !DescentLoopsBack(&step)) {
+    sub = purgeTree(child, &step);
+  }
+  if (sub == 0) {
+    PrintW(L"rd  \"%ls\"\n", child);
+    if (options.Delete) RemoveEmptyDir(child, 0);
+  }
+  free(child);
+  return sub;
+}
+
+uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
+  uint64_t total = SumDirFileSizes(dir, 0);
+  if (total == 0) SumDirFileSizes(dir, 1);
+  wchar_t *pattern = allPattern(dir);
+  // On the heap: the recursion is as deep as the directory tree.
+  auto *fd =
+      static_cast<WIN32_FIND_DATAW *>(calloc(1, sizeof(WIN32_FIND_DATAW)));
+  if (fd == nullptr) abort();
+  HANDLE find = FindFirstFileW(pattern, fd);
+  free(pattern);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if ((fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !isDotOrDotDot(fd->cFileName)) {
+        total += purgeChild(dir, fd, up);
+      }
+    } while (FindNextFileW(find, fd));
+    FindClose(find);
+  }
+  free(fd);
+  return total;
+}
+
+}  // namespace
+
+uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
+  uint64_t total = 0;
+  wchar_t *pattern = allPattern(dir);
+  WIN32_FIND_DATAW fd = {};
+  HANDLE find = FindFirstFileW(pattern, &fd);
+  free(pattern);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    uint64_t size = entrySize(&fd);
+    total += size;
+    if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
+  } while (FindNextFileW(find, &fd));
+  FindClose(find);
+  return total;
+}
+
+uint64_t PurgeEmptyDirs(const wchar_t *dir) {
+  DescentStep top = {dir, nullptr, 0, 0, 0, 0};
+  return purgeTree(dir, &top);
+}
+
+void RemoveEmptyDir(const wchar_t *dir, int quiet) {
+  if (RemoveDirectoryW(dir)) {
+    cntDirsRemoved++;
+    return;
+  }
+  DWORD code = GetLastError();
+  wchar_t text[ERROR_TEXT_CAPACITY];
+  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  if (!quiet)
+    PrintW(L"RemoveDirectory failed (%d): \"%ls\" : %ls\n",
+           static_cast<int>(code), dir, text);
+}

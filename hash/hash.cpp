@@ -1,0 +1,125 @@
+// SHA-256 of one whole file, read front to back in 32,768-byte pieces.
+#include "hash/hash.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+
+volatile LONG memCheckCnt = 0;
+
+namespace {
+
+// What one call has acquired, released in reverse order by hashRelease.
+struct HashState {
+  HCRYPTPROV prov = 0;
+  HCRYPTHASH hash = 0;
+  BYTE *buffer = nullptr;
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+// Records the last error of a failed step and prints its text under Debug.
+DWORD hashFail(const wchar_t *text) {
+  DWORD code = GetLastError();
+  DebugText(text);
+  return code;
+}
+
+void hashRelease(HashState *s) {
+  if (s->file != INVALID_HANDLE_VALUE) CloseHandle(s->file);
+  if (s->buffer != nullptr) {
+    InterlockedDecrement(&memCheckCnt);
+    free(s->buffer);
+  }
+  if (s->hash != 0) CryptDestroyHash(s->hash);
+  if (s->prov != 0) CryptReleaseContext(s->prov, 0);
+}
+
+// Acquires the provider, makes the SHA-256 object and checks its size.
+DWORD hashBegin(HashState *s) {
+  if (!CryptAcquireContextW(&s->prov, nullptr, nullptr, PROV_RSA_AES,
+                            CRYPT_VERIFYCONTEXT)) {
+    s->prov = 0;
+    return hashFail(L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+  }
+  if (!CryptCreateHash(s->prov, CALG_SHA_256, 0, 0, &s->hash)) {
+    s->hash = 0;
+    return hashFail(L"hashCalcSHA256 - CryptCreateHash failed.\n");
+  }
+  DWORD size = 0;
+  DWORD len = sizeof(size);
+  if (!CryptGetHashParam(s->hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size),
+                         &len, 0)) {
+    return hashFail(L"hashCalcSHA256 - CryptGetHashParam failed.\n");
+  }
+  if (size != SHA256_BYTES) {
+    DebugText(L"hashCalcSHA256 - CryptGetHashParam size conflict.\n");
+    return ERROR_INVALID_PARAMETER;
+  }
+  return 0;
+}
+
+// Fills id from the open file; leaves it unknown when the system can't tell.
+void hashIdentify(HANDLE file, FileIdentity *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (id == nullptr || !GetFileInformationByHandle(file, &info)) return;
+  id->known = 1;
+  id->volume = info.dwVolumeSerialNumber;
+  id->indexHigh = info.nFileIndexHigh;
+  id->indexLow = info.nFileIndexLow;
+}
+
+// Opens the file and feeds all of it to the hash object.
+DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
+  s->buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
+  if (s->buffer == nullptr) {
+    DebugText(L"hashCalcSHA256 - memMalloc failed.\n");
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  InterlockedIncrement(&memCheckCnt);
+  s->file =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (s->file == INVALID_HANDLE_VALUE) {
+    return hashFail(L"Err: Could not open file.\n");
+  }
+  hashIdentify(s->file, id);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got, nullptr)) {
+      return hashFail(L"hashCalcSHA256 - ReadFile failed.\n");
+    }
+    if (got == 0) return 0;
+    if (id != nullptr) id->size += got;
+    if (!CryptHashData(s->hash, s->buffer, got, 0)) {
+      return hashFail(L"hashCalcSHA256 - CryptHashData failed.\n");
+    }
+  }
+}
+
+}  // namespace
+
+DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
+  return hashCalcSHA256Identify(path, digest, nullptr);
+}
+
+DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
+                             FileIdentity *id) {
+  if (path == nullptr || digest == nullptr) return ERROR_INVALID_PARAMETER;
+  memset(digest, 0, SHA256_BYTES);
+  if (id != nullptr) memset(id, 0, sizeof(*id));
+
+  HashState s;
+  DWORD rc = hashBegin(&s);
+  if (rc == 0) rc = hashFeedFile(&s, path, id);
+  if (rc == 0) {
+    DWORD len = SHA256_BYTES;
+    if (!CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
+      rc = hashFail(
+          L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
+      memset(digest, 0, SHA256_BYTES);
+    }
+  }
+  hashRelease(&s);
+  return rc;
+}

@@ -1,0 +1,173 @@
+// Reading, identifying and erasing files: CreateFileW, ReadFile,
+// GetFileInformationByHandle, DeleteFileW, RemoveDirectoryW.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/posix/internal.h"
+
+namespace {
+
+// True when the arguments ask for what this layer supports: reading an
+// existing file, with the sequential-scan hint at most. Can't fail.
+bool IsSupportedOpen(DWORD access, DWORD share, SECURITY_ATTRIBUTES *sa,
+                     DWORD disposition, DWORD flags, HANDLE templ) {
+  const DWORD shares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const DWORD hints = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+  return access == GENERIC_READ && disposition == OPEN_EXISTING &&
+         (share & ~shares) == 0 && (flags & ~hints) == 0 && sa == nullptr &&
+         templ == nullptr;
+}
+
+// Opens path for reading without blocking on a FIFO, then makes reads
+// blocking again. Returns the descriptor of a regular file; on error, -1 is
+// returned with the last error set (5 for anything but a regular file).
+int OpenRegular(const std::string &path) {
+  const int fd =
+      open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    SetLastErrorForPath(errno, path);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);  // as Windows refuses a directory
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+}  // namespace
+
+// On error, INVALID_HANDLE_VALUE is returned with the last error: 87 for
+// arguments this layer does not support, 2/3 not found, 5 not a regular
+// file or no permission, or the translated errno.
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                   SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
+                   HANDLE templ) {
+  if (path == nullptr ||
+      !IsSupportedOpen(access, share, sa, disposition, flags, templ)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (*path == 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = OpenRegular(PathBytes(path));
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  PosixObject *obj = ObjectNew(kObjectFile);
+  if (obj == nullptr) {
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  obj->fd = fd;
+  return obj;
+}
+
+// Reads up to toRead bytes; fewer only at the end of the file (0 there).
+// On error, FALSE is returned with the last error 6 (not a file handle), 87
+// (overlapped or no count) or the translated errno; *read holds the bytes
+// read before the failure.
+BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
+              OVERLAPPED *ovl) {
+  PosixObject *obj = ObjectFromHandle(file, kObjectFile);
+  if (obj == nullptr) return FALSE;
+  if (read == nullptr || ovl != nullptr || (buf == nullptr && toRead != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *read = 0;
+  while (*read < toRead) {
+    const ssize_t n = ::read(obj->fd, (char *)buf + *read, toRead - *read);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+    if (n == 0) break;
+    *read += (DWORD)n;
+  }
+  return TRUE;
+}
+
+// On error, FALSE is returned with the last error 6 (not a file handle), 87
+// (no record) or the translated errno of fstat().
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
+  PosixObject *obj = ObjectFromHandle(file, kObjectFile);
+  if (obj == nullptr) return FALSE;
+  struct stat st;
+  if (info == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (fstat(obj->fd, &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  const uint64_t dev = (uint64_t)st.st_dev, ino = (uint64_t)st.st_ino;
+  const uint64_t size = (uint64_t)st.st_size;
+  info->dwFileAttributes = AttributesFromStat(st, std::string());
+  info->dwVolumeSerialNumber = (DWORD)(dev ^ (dev >> 32));
+  info->nFileSizeHigh = (DWORD)(size >> 32);
+  info->nFileSizeLow = (DWORD)size;
+  info->nNumberOfLinks = (DWORD)st.st_nlink;
+  info->nFileIndexHigh = (DWORD)(ino >> 32);
+  info->nFileIndexLow = (DWORD)ino;
+  return TRUE;
+}
+
+// Unlinks a file or a symbolic link (never what it points to). On error,
+// FALSE is returned and nothing is removed: last error 5 for a directory or
+// a read-only file (owner write bit clear), 2/3 not found, 87 no path, or
+// the translated errno.
+BOOL DeleteFileW(LPCWSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string bytes = PathBytes(path);
+  struct stat st;
+  if (lstat(bytes.c_str(), &st) != 0) {
+    SetLastErrorForPath(errno, bytes);
+    return FALSE;
+  }
+  if (S_ISDIR(st.st_mode) ||
+      (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(bytes.c_str()) != 0) {
+    SetLastErrorForPath(errno, bytes);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// On error, FALSE is returned and nothing is removed: last error 145 for a
+// directory that is not empty, 267 for something that is not a directory,
+// 2/3 not found, 87 no path, or the translated errno.
+BOOL RemoveDirectoryW(LPCWSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string bytes = PathBytes(path);
+  if (rmdir(bytes.c_str()) == 0) return TRUE;
+  const int err = errno;
+  struct stat st;
+  if (err == ENOTEMPTY || err == EEXIST) {
+    SetLastError(ERROR_DIR_NOT_EMPTY);
+  } else if (err == ENOTDIR && lstat(bytes.c_str(), &st) == 0) {
+    SetLastError(ERROR_DIRECTORY);
+  } else {
+    SetLastErrorForPath(err, bytes);
+  }
+  return FALSE;
+}

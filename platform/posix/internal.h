@@ -1,0 +1,67 @@
+// What the POSIX stand-in files share: handle objects, error helpers, the
+// attribute rules and the wide formatting buffer. Never included by the core.
+#pragma once
+
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix.h"
+
+// ---- Handle objects ----
+// A HANDLE of this layer points at one PosixObject; kind tells what it is
+// and is cleared when the object is released.
+enum : uint32_t {
+  kObjectFile = 0x454C4946u,   // "FILE"
+  kObjectFind = 0x444E4946u,   // "FIND"
+  kObjectMutex = 0x5854554Du,  // "MUTX"
+};
+
+struct FindState;
+
+struct PosixObject {
+  uint32_t kind;
+  int fd;                 // kObjectFile
+  pthread_mutex_t mutex;  // kObjectMutex
+  FindState *find;        // kObjectFind
+};
+
+// A new object of that kind, other fields cleared. On error, null is
+// returned and the last error is 8.
+PosixObject *ObjectNew(uint32_t kind);
+// Marks the object dead and frees it. Can't fail.
+void ObjectFree(PosixObject *obj);
+// The object behind h when it is a live object of that kind. On error, null
+// is returned and the last error is 6.
+PosixObject *ObjectFromHandle(HANDLE h, uint32_t kind);
+// Releases a mutex object (sync.cpp). Can't fail.
+void MutexObjectClose(PosixObject *obj);
+
+// ---- Errors ----
+// Sets the last error from errno value err. Can't fail.
+void SetLastErrorFromErrno(int err);
+// Sets the last error for a failed call on path (bytes): as
+// SetLastErrorFromErrno, except that a missing file whose directory is
+// missing too gives 3, as Windows distinguishes. Can't fail.
+void SetLastErrorForPath(int err, const std::string &path);
+
+// ---- Names ----
+// Encodes len wide characters as UTF-8 onto out, U+DC80..U+DCFF back to
+// their single bytes; a character no UTF-8 can carry becomes U+FFFD. The
+// one encoder of names and of output. Can't fail.
+void AppendUtf8(const wchar_t *text, size_t len, std::string *out);
+// The bytes of a wide path for the OS. Can't fail.
+std::string PathBytes(const wchar_t *path);
+// Windows attributes of a file with status st whose name is name (bytes; an
+// empty name sets no hidden bit). Can't fail.
+DWORD AttributesFromStat(const struct stat &st, const std::string &name);
+
+// ---- Formatting ----
+// Formats into *buf, growing it as needed (capped at a few million
+// characters). Returns the length without terminator; on error, -1 is
+// returned and *buf holds no usable text.
+int FormatWide(std::vector<wchar_t> *buf, const wchar_t *fmt, va_list ap);

@@ -1,0 +1,27 @@
+// Fixture builders for the tests, Windows.
+#include <aclapi.h>
+
+#include "platform/platform.h"
+#include "platform/testing/testing.h"
+
+bool SetUnreadable(const std::wstring &path) {
+  // A protected access list with no entry grants nobody anything.
+  ACL acl;
+  if (!InitializeAcl(&acl, sizeof(acl), ACL_REVISION)) return false;
+  return SetNamedSecurityInfoW(
+             const_cast<wchar_t *>(path.c_str()), SE_FILE_OBJECT,
+             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+             nullptr, nullptr, &acl, nullptr) == ERROR_SUCCESS;
+}
+
+bool SetHidden(const std::wstring &path) {
+  DWORD attr = GetFileAttributesW(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return false;
+  return SetFileAttributesW(path.c_str(), attr | FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+bool MakeHardLink(const std::wstring &existing, const std::wstring &link) {
+  return CreateHardLinkW(link.c_str(), existing.c_str(), nullptr) != 0;
+}
+
+bool MakeSymlink(const std::wstring &, const std::wstring &) { return false; }

@@ -1,0 +1,60 @@
+// The empty-directory purge of -r -d, end to end.
+#include <string>
+
+#include "support/harness.h"
+
+namespace {
+
+std::string Del(const std::wstring &p) { return "del \"" + P(p) + "\""; }
+std::string Rd(const std::wstring &p) { return "rd  \"" + P(p) + "\""; }
+
+class PurgeTest : public E2ETest {};
+
+TEST_F(PurgeTest, TreeOfZeroSizeFilesIsRemovedChildrenFirst) {
+  auto z0 = MakeEmptyFile("src/z0");
+  auto z1 = MakeEmptyFile("src/a/z1");
+  auto z2 = MakeEmptyFile("src/a/b/z2");
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src")});
+  EXPECT_EQ(r.out, Lines({"No files found", "", Del(z0), Del(z1), Del(z2),
+                          Rd(At("src/a/b")), Rd(At("src/a")), Rd(At("src"))}));
+  EXPECT_FALSE(PathExists(At("src")));
+}
+
+TEST_F(PurgeTest, VerboseAnnouncesEachZeroSizeFile) {
+  auto z = MakeEmptyFile("src/sub/z");
+  MakeFile("src/keep", "data");
+  RunResult r = RunTwinSift({L"-r", L"-d", L"-v", At("src")});
+  EXPECT_EQ(r.out,
+            Lines({"", "REM Erase zero size file", Del(z), Rd(At("src/sub"))}));
+  EXPECT_TRUE(PathExists(At("src/keep")));
+  EXPECT_FALSE(PathExists(At("src/sub")));
+}
+
+TEST_F(PurgeTest, ZeroSizeFileBesideDataInASubdirectory) {
+  auto z = MakeEmptyFile("src/d/z");
+  auto f = MakeFile("src/d/e/f", "1");
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src")});
+  EXPECT_EQ(r.out, Lines({"", Del(z)}));
+  EXPECT_FALSE(PathExists(z));
+  EXPECT_TRUE(PathExists(f));
+}
+
+TEST_F(PurgeTest, FileOutsideTheFilterKeepsItsDirectory) {
+  MakeFile("src/sub/keep.txt", "data");
+  RunResult r = RunTwinSift({L"-r", L"-d", JoinPath(At("src"), L"*.jpg")});
+  EXPECT_EQ(r.out, Lines({"No files found", ""}));
+  EXPECT_TRUE(PathExists(At("src/sub/keep.txt")));
+}
+
+TEST_F(PurgeTest, ErasedDuplicatesLeaveTheirDirectoryEmpty) {
+  auto a = MakeFile("src/old/a.jpg", "picture");
+  auto b = MakeFile("src/new/b.jpg", "picture");
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src")});
+  // new/ comes first: its copy is erased and the directory goes with it.
+  EXPECT_EQ(r.out,
+            Lines({"", Del(b), "REM \"" + P(a) + "\"", "", Rd(At("src/new"))}));
+  EXPECT_TRUE(PathExists(a));
+  EXPECT_FALSE(PathExists(At("src/new")));
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// End-to-end harness: fixture directories, program runs, expected text.
+#include "support/harness.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+std::wstring JoinPath(const std::wstring &a, const std::wstring &b) {
+  if (a.empty()) return b;
+  return a + kPathSep + b;
+}
+
+std::string P(const std::wstring &text) { return OutputBytes(text); }
+
+std::wstring W(const std::string &ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::string Lines(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const std::string &line : lines) {
+    for (char c : line) {
+      if (c == '\n') {
+        text += kLineEnd;
+      } else {
+        text += c;
+      }
+    }
+    text += kLineEnd;
+  }
+  return text;
+}
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  return Lines(std::vector<std::string>(lines));
+}
+
+std::wstring TwinSiftExe() {
+  for (const wchar_t *name : {L"twinsift", L"twinsift.exe"}) {
+    std::wstring exe = JoinPath(ExecutableDir(), name);
+    if (PathExists(exe)) return exe;
+  }
+  return L"";
+}
+
+RunResult RunTwinSift(const std::vector<std::wstring> &args,
+                      const std::wstring &cwd) {
+  RunResult result;
+  std::wstring exe = TwinSiftExe();
+  if (exe.empty()) {
+    ADD_FAILURE() << "broken fixture: no twinsift beside the test";
+    return result;
+  }
+  ProcessResult run;
+  if (!RunProcess(exe, args, cwd, &run)) {
+    ADD_FAILURE() << "broken fixture: twinsift could not be started";
+    return result;
+  }
+  result.exitCode = run.exitCode;
+  result.out = run.out;
+  result.err = run.err;
+  return result;
+}
+
+std::string CaptureOutput(const std::function<void()> &body) {
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  body();
+  PrintFlush();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+void E2ETest::SetUp() {
+  root_ = MakeTempDir();
+  ASSERT_FALSE(root_.empty()) << "broken fixture: no temporary directory";
+}
+
+void E2ETest::TearDown() {
+  if (!root_.empty()) RemoveTree(root_);
+}
+
+// The components of a path written with '/' separators, as wide strings.
+static std::vector<std::wstring> Components(const std::string &rel) {
+  std::vector<std::wstring> parts(1);
+  for (char c : rel) {
+    if (c == '/') {
+      if (!parts.back().empty()) parts.emplace_back();
+    } else {
+      parts.back() += (wchar_t)(unsigned char)c;
+    }
+  }
+  if (parts.back().empty()) parts.pop_back();
+  return parts;
+}
+
+std::wstring E2ETest::At(const std::string &rel) const {
+  std::wstring path = root_;
+  for (const std::wstring &part : Components(rel)) path = JoinPath(path, part);
+  return path;
+}
+
+// Makes every missing directory on the way to root/rel, rel included.
+static void MakeDirs(const std::wstring &root, const std::string &rel) {
+  std::wstring path = root;
+  for (const std::wstring &part : Components(rel)) {
+    path = JoinPath(path, part);
+    if (!PathExists(path) && !MakeDir(path)) {
+      ADD_FAILURE() << "broken fixture: cannot make directory "
+                    << OutputBytes(path);
+      return;
+    }
+  }
+}
+
+std::wstring E2ETest::MakeSubdir(const std::string &rel) {
+  MakeDirs(root_, rel);
+  return At(rel);
+}
+
+std::wstring E2ETest::MakeFile(const std::string &rel,
+                               const std::string &bytes) {
+  size_t slash = rel.rfind('/');
+  if (slash != std::string::npos) MakeDirs(root_, rel.substr(0, slash));
+  std::wstring path = At(rel);
+  if (!WriteBytes(path, bytes)) {
+    ADD_FAILURE() << "broken fixture: cannot write " << OutputBytes(path);
+  }
+  return path;
+}
+
+std::wstring E2ETest::MakeEmptyFile(const std::string &rel) {
+  return MakeFile(rel, "");
+}

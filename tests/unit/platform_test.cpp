@@ -1,0 +1,238 @@
+// The platform calls as the program uses them, checked on both builds.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/testing/testing.h"
+
+namespace {
+
+// The bytes 0..n-1 of the fixed test pattern.
+std::string PatternBytes(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; i++) s[i] = (char)((i * 31 + 7) & 0xFF);
+  return s;
+}
+
+std::string Hex(const BYTE *data, size_t n) {
+  std::string hex;
+  char two[3];
+  for (size_t i = 0; i < n; i++) {
+    snprintf(two, sizeof(two), "%02x", data[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+// A SHA-256 context and hash object, released at scope end.
+struct Sha256 {
+  HCRYPTPROV prov = 0;
+  HCRYPTHASH hash = 0;
+  Sha256() {
+    EXPECT_TRUE(CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
+                                     CRYPT_VERIFYCONTEXT));
+    EXPECT_TRUE(CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash));
+  }
+  ~Sha256() {
+    CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+  }
+  std::string Value() {
+    BYTE value[32] = {};
+    DWORD len = sizeof(value);
+    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, value, &len, 0));
+    EXPECT_EQ(32u, len);
+    return Hex(value, sizeof(value));
+  }
+};
+
+std::string Sha256OfText(const std::string &text) {
+  Sha256 sha;
+  EXPECT_TRUE(CryptHashData(sha.hash, (const BYTE *)text.data(),
+                            (DWORD)text.size(), 0));
+  return sha.Value();
+}
+
+// Reads the file in 32,768-byte pieces, as the hash routine does.
+std::string Sha256OfFile(const std::wstring &path, int *reads) {
+  Sha256 sha;
+  HANDLE file = CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+  std::vector<BYTE> buf(32768);
+  DWORD got = 0;
+  *reads = 0;
+  while (ReadFile(file, buf.data(), (DWORD)buf.size(), &got, nullptr) &&
+         got != 0) {
+    (*reads)++;
+    EXPECT_TRUE(CryptHashData(sha.hash, buf.data(), got, 0));
+  }
+  EXPECT_TRUE(CloseHandle(file));
+  return sha.Value();
+}
+
+class PlatformFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty()) << "fixture: no temporary directory";
+  }
+  void TearDown() override { RemoveTree(dir_); }
+  std::wstring Path(const std::wstring &name) { return dir_ + kPathSep + name; }
+  std::wstring dir_;
+};
+
+}  // namespace
+
+TEST(PlatformCrypt, KnownVectorsAndSize) {
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
+            Sha256OfText(""));
+  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+            Sha256OfText("abc"));
+  Sha256 sha;
+  DWORD size = 0, len = sizeof(size);
+  ASSERT_TRUE(CryptGetHashParam(sha.hash, HP_HASHSIZE, (BYTE *)&size, &len, 0));
+  EXPECT_EQ(32u, size);
+  EXPECT_EQ(4u, len);
+}
+
+TEST(PlatformCrypt, ValueIsFinalAndBufferChecked) {
+  Sha256 sha;
+  ASSERT_TRUE(CryptHashData(sha.hash, (const BYTE *)"abc", 3, 0));
+  BYTE small[16];
+  DWORD len = sizeof(small);
+  EXPECT_FALSE(CryptGetHashParam(sha.hash, HP_HASHVAL, small, &len, 0));
+  EXPECT_EQ(234u, GetLastError());  // ERROR_MORE_DATA
+  EXPECT_EQ(32u, len);
+  const std::string first = sha.Value();
+  EXPECT_EQ(first, sha.Value());  // asking again gives the same value
+  EXPECT_FALSE(CryptHashData(sha.hash, (const BYTE *)"x", 1, 0));
+}
+
+TEST_F(PlatformFiles, FileDigestsAcrossReadBoundaries) {
+  struct Case {
+    size_t size;
+    int reads;
+    const char *digest;
+  } cases[] = {
+      {0, 0,
+       "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {32768, 1,
+       "611253a4531dea3d840789b4f11a1ad9c4329fbbf85ee1634f2ae601e6da6db0"},
+      {32769, 2,
+       "42716c166873d334f5905ca5abf7d73bd1ee5736bdbc4c22a9bad28b7e5ef17a"},
+  };
+  for (const Case &c : cases) {
+    const std::wstring path = Path(L"f" + std::to_wstring(c.size));
+    ASSERT_TRUE(WriteBytes(path, PatternBytes(c.size))) << "fixture";
+    int reads = -1;
+    EXPECT_EQ(c.digest, Sha256OfFile(path, &reads)) << c.size;
+    EXPECT_EQ(c.reads, reads) << c.size;
+  }
+}
+
+TEST_F(PlatformFiles, MissingFilesGiveFileNotFound) {
+  const std::wstring missing = Path(L"missing");
+  HANDLE h =
+      CreateFileW(missing.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(2u, GetLastError());
+  EXPECT_FALSE(DeleteFileW(missing.c_str()));
+  EXPECT_EQ(2u, GetLastError());
+  WIN32_FIND_DATAW data;
+  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW(missing.c_str(), &data));
+  EXPECT_EQ(2u, GetLastError());
+}
+
+TEST_F(PlatformFiles, FullPathOfAnAbsolutePathIsItself) {
+  const std::wstring path = Path(L"name.txt");
+  wchar_t buf[MAX_PATH * 2];
+  wchar_t *filePart = nullptr;
+  const DWORD len =
+      GetFullPathNameW(path.c_str(), MAX_PATH * 2, buf, &filePart);
+  EXPECT_EQ(path.size(), len);
+  EXPECT_EQ(path, std::wstring(buf));
+  ASSERT_NE(nullptr, filePart);
+  EXPECT_EQ(std::wstring(L"name.txt"), filePart);
+}
+
+TEST_F(PlatformFiles, DeleteAndRemoveDirectory) {
+  const std::wstring sub = Path(L"sub");
+  ASSERT_TRUE(MakeDir(sub) && WriteBytes(sub + kPathSep + L"f", "x"));
+  EXPECT_FALSE(RemoveDirectoryW(sub.c_str()));
+  EXPECT_EQ(145u, GetLastError());  // ERROR_DIR_NOT_EMPTY
+  EXPECT_TRUE(DeleteFileW((sub + kPathSep + L"f").c_str()));
+  EXPECT_TRUE(RemoveDirectoryW(sub.c_str()));
+  EXPECT_FALSE(PathExists(sub));
+}
+
+TEST(PlatformSync, MutexIsRecursiveAndExclusive) {
+  HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+  ASSERT_NE(nullptr, m);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE));
+  DWORD other = WAIT_FAILED, release = 0;
+  std::thread([&] {
+    other = WaitForSingleObject(m, 0);
+    release = ReleaseMutex(m) ? 0 : GetLastError();
+  }).join();
+  EXPECT_EQ(WAIT_TIMEOUT, other);  // held by this thread
+  EXPECT_EQ(288u, release);        // ERROR_NOT_OWNER
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_TRUE(ReleaseMutex(m));
+  std::thread([&] {
+    other = WaitForSingleObject(m, 0);
+    ReleaseMutex(m);
+  }).join();
+  EXPECT_EQ(WAIT_OBJECT_0, other);  // released twice: free again
+  EXPECT_TRUE(CloseHandle(m));
+}
+
+TEST(PlatformSync, InterlockedCountsEveryStep) {
+  volatile LONG counter = 0;
+  EXPECT_EQ(1, InterlockedIncrement(&counter));
+  EXPECT_EQ(0, InterlockedDecrement(&counter));
+  EXPECT_EQ(-1, InterlockedDecrement(&counter));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; i++) InterlockedIncrement(&counter);
+    });
+  }
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(79999, (LONG)counter);
+}
+
+TEST(PlatformText, MessagesEndLikeWindows) {
+  for (DWORD code : {2u, 5u}) {
+    wchar_t buf[260];
+    const DWORD len = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        code, 0, buf, 260, nullptr);
+    ASSERT_GT(len, 2u) << code;
+    EXPECT_EQ(std::wstring(L"\r\n"), std::wstring(buf + len - 2)) << code;
+  }
+}
+
+TEST(PlatformText, WsprintfFormatsDigestDigits) {
+  wchar_t buf[1024];
+  const BYTE bytes[] = {0x0A, 0xFF, 0x00};
+  EXPECT_EQ(6, wsprintfW(buf, L"%02X%02X%02X", bytes[0], bytes[1], bytes[2]));
+  EXPECT_EQ(std::wstring(L"0AFF00"), buf);
+  EXPECT_EQ(9, wsprintfW(buf, L"%ls=%d", L"count", -12));
+  EXPECT_EQ(std::wstring(L"count=-12"), buf);
+}
+
+TEST(PlatformText, SwitchPrefixDash) {
+  EXPECT_TRUE(IsSwitchPrefix(L'-'));
+  EXPECT_FALSE(IsSwitchPrefix(L'a'));
+  EXPECT_FALSE(IsSwitchPrefix(L'\\'));
+}

@@ -1,0 +1,152 @@
+// Directory scan on real temporary trees: what is recorded, where, and how
+// its paths are built.
+#include "scan/scan.h"
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "support/harness.h"
+
+namespace {
+
+class ScanTest : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    optionsClear();
+    cntFilesInSource = cntFilesInTree = 0;
+    tree = bintree_Allocate();
+    source = linklist_Allocate();
+  }
+  void TearDown() override {
+    while (!bintree_IsEmpty(tree)) {
+      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
+      linklist_DeAllocate(g->files);
+      free(g);
+    }
+    bintree_DeAllocate(tree);
+    linklist_DeAllocate(source);
+    E2ETest::TearDown();
+  }
+  DWORD Scan(const std::wstring &dir, const std::wstring &filter,
+             bool withSource = true) {
+    return ScanDirectory(dir.c_str(), filter.c_str(), tree,
+                         withSource ? source : nullptr);
+  }
+  static std::vector<std::wstring> Paths(linklist *list) {
+    std::vector<std::wstring> out;
+    ListElement *c = nullptr;
+    for (FileRecord *r = linklist_FindFirst(list, &c); r != nullptr;
+         r = linklist_FindNext(list, &c))
+      out.push_back(r->path);
+    return out;
+  }
+  std::vector<std::wstring> Group(uint64_t size) {
+    auto *g = static_cast<SizeGroup *>(bintree_GetObject(
+        tree, static_cast<DWORD>(size), static_cast<DWORD>(size >> 32)));
+    return g == nullptr ? std::vector<std::wstring>{} : Paths(g->files);
+  }
+  std::set<std::wstring> SourceSet() {
+    auto v = Paths(source);
+    return {v.begin(), v.end()};
+  }
+  bintree *tree = nullptr;
+  linklist *source = nullptr;
+};
+
+TEST_F(ScanTest, ZeroSizeFilesAreNeverRecorded) {
+  MakeEmptyFile("empty");
+  std::wstring one = MakeFile("one", "x");
+  Scan(Root(), L"*");
+  options.All = 1;
+  Scan(Root(), L"");
+  EXPECT_EQ(Paths(source), (std::vector<std::wstring>{one, one}));
+  EXPECT_EQ(cntFilesInSource, 2u);
+}
+
+TEST_F(ScanTest, TwoSameSizeFilesGiveOneGroupAndFourRecords) {
+  std::wstring a = MakeFile("a", "12345");
+  std::wstring b = MakeFile("b", "abcde");
+  Scan(Root(), L"*");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{a, b}));
+  EXPECT_EQ(Group(5).size(), 2u);
+  EXPECT_EQ(cntFilesInSource, 2u);
+  EXPECT_EQ(cntFilesInTree, 2u);
+  ListElement *c = nullptr;
+  auto *g = static_cast<SizeGroup *>(bintree_GetObject(tree, 5, 0));
+  FileRecord *r = linklist_FindFirst(g->files, &c);
+  EXPECT_EQ(r->fInSource, 1);
+  EXPECT_EQ(r->size, 5u);
+}
+
+TEST_F(ScanTest, HiddenFilesOnlyWithAllButHiddenDirsAlwaysEntered) {
+  std::wstring h = MakeFile(".hidden", "hhh");
+  ASSERT_TRUE(SetHidden(h));
+  std::wstring d = MakeSubdir(".hdir");
+  ASSERT_TRUE(SetHidden(d));
+  std::wstring inner = MakeFile(".hdir/inner", "iii");
+  options.Recurse = 1;
+  Scan(Root(), L"*");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{inner}));
+  options.All = 1;
+  Scan(Root(), L"*");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{inner, h}));
+}
+
+TEST_F(ScanTest, FilterAppliesToFilesInEverySubdirectory) {
+  std::wstring top = MakeFile("top.jpg", "1");
+  MakeFile("top.txt", "2");
+  std::wstring deep = MakeFile("x/y.txt/deep.JPG", "3");
+  MakeFile("x/other.png", "4");
+  options.Recurse = 1;
+  Scan(Root(), L"*.jpg");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{top, deep}));
+}
+
+TEST_F(ScanTest, WithoutRecurseSubdirectoriesAreNotEntered) {
+  std::wstring top = MakeFile("top", "1");
+  MakeFile("sub/inner", "2");
+  Scan(Root(), L"*");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{top}));
+}
+
+TEST_F(ScanTest, ThreeDotDirectoryIsEntered) {
+  std::wstring d = At("...");
+  if (!MakeDir(d)) GTEST_SKIP() << "this file system refuses the name ...";
+  std::wstring f = MakeFile(".../f", "data");
+  options.Recurse = 1;
+  Scan(Root(), L"*");
+  EXPECT_EQ(SourceSet(), (std::set<std::wstring>{f}));
+}
+
+TEST_F(ScanTest, DestinationModeRecordsOnlySourceSizes) {
+  MakeFile("src/a", "12345");
+  std::wstring same = MakeFile("dst/same-size", "zzzzz");
+  MakeFile("dst/other-size", "zz");
+  Scan(At("src"), L"*");
+  Scan(At("dst"), L"*", false);
+  EXPECT_EQ(Group(5).size(), 2u);
+  EXPECT_EQ(Group(5)[1], same);
+  EXPECT_TRUE(Group(2).empty());
+  EXPECT_EQ(cntFilesInTree, 2u);
+  EXPECT_EQ(cntFilesInSource, 1u);
+}
+
+TEST_F(ScanTest, MissingDirectoryIsReportedWithoutLineEnd) {
+  std::wstring missing = At("missing");
+  std::string out = CaptureOutput([&] { EXPECT_EQ(Scan(missing, L"*"), 87u); });
+  EXPECT_EQ(out, "Err: \"" + P(missing) + "\" is not a directory.");
+}
+
+TEST_F(ScanTest, SizesAbove4GiBKeepBothWords) {
+  std::wstring big = At("big");
+  if (!MakeSparseFile(big, (1ull << 32) + 1)) GTEST_SKIP() << "no sparse files";
+  Scan(Root(), L"*");
+  EXPECT_EQ(Group((1ull << 32) + 1).size(), 1u);
+  EXPECT_TRUE(Group(1).empty());
+}
+
+}  // namespace
