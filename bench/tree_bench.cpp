@@ -1,9 +1,12 @@
 // The size tree under a scan's load: n distinct sizes met in random order,
-// each looked up and inserted when new, then each looked up again.
+// each looked up and inserted when new, then each looked up again. For
+// scale, the same work on a bare std::map (the memory hierarchy's share of
+// the growth) and on the plain chain walk (what the index saves).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -12,11 +15,15 @@
 
 namespace {
 
-// n distinct sizes, spread over a wide range, in a fixed random order.
-std::vector<uint64_t> Sizes(size_t n) {
-  std::vector<uint64_t> sizes(n);
+using Sizes = std::vector<uint64_t>;
+using Timer = double (*)(Sizes &);
+
+// n distinct sizes, spread over a wide range, in a fixed random order or
+// ascending.
+Sizes MakeSizes(size_t n, bool shuffled) {
+  Sizes sizes(n);
   for (size_t i = 0; i < n; ++i) sizes[i] = (uint64_t)(i + 1) * 40961;
-  std::shuffle(sizes.begin(), sizes.end(), std::mt19937_64(n));
+  if (shuffled) std::shuffle(sizes.begin(), sizes.end(), std::mt19937_64(n));
   return sizes;
 }
 
@@ -33,8 +40,8 @@ DWORD Low(uint64_t key) { return (DWORD)(key & 0xFFFFFFFFu); }
 DWORD High(uint64_t key) { return (DWORD)(key >> 32); }
 
 // Inserts (after a missed look-up) and then looks up every size; returns
-// the seconds taken, or a negative number when the tree misbehaved.
-double TimeTree(std::vector<uint64_t> &sizes) {
+// the seconds taken, or -1 when the tree misbehaved.
+double TimeTree(Sizes &sizes) {
   bintree *tree = bintree_Allocate();
   if (tree == nullptr) return -1;
   size_t wrong = 0;
@@ -55,6 +62,21 @@ double TimeTree(std::vector<uint64_t> &sizes) {
   return wrong == 0 ? seconds : -1;
 }
 
+// The same look-ups and insertions on a bare std::map.
+double TimeMap(Sizes &sizes) {
+  std::map<uint64_t, uint64_t *> map;
+  size_t wrong = 0;
+  double seconds = SecondsOf([&] {
+    for (uint64_t &size : sizes) {
+      if (map.find(size) == map.end()) map.emplace(size, &size);
+    }
+    for (uint64_t &size : sizes) {
+      if (map.find(size)->second != &size) ++wrong;
+    }
+  });
+  return wrong == 0 ? seconds : -1;
+}
+
 // The look-up the tree would do without its index: a walk down the chain.
 TreeNode *WalkLookup(TreeNode *root, uint64_t key) {
   TreeNode *node = root;
@@ -67,8 +89,8 @@ TreeNode *WalkLookup(TreeNode *root, uint64_t key) {
 }
 
 // The same work done by the plain insertion rule and chain walks on bare
-// nodes; returns the seconds taken, or a negative number on a mismatch.
-double TimeChainWalk(const std::vector<uint64_t> &sizes) {
+// nodes; returns the seconds taken, or -1 on a wrong result.
+double TimeChainWalk(Sizes &sizes) {
   std::vector<TreeNode> nodes(sizes.size(), TreeNode{});
   size_t wrong = 0;
   double seconds = SecondsOf([&] {
@@ -85,10 +107,9 @@ double TimeChainWalk(const std::vector<uint64_t> &sizes) {
   return wrong == 0 ? seconds : -1;
 }
 
-// The best of runs tries of timer on n sizes.
-template <typename F>
-double Best(F &&timer, size_t n, int runs) {
-  std::vector<uint64_t> sizes = Sizes(n);
+// The best of runs tries of timer on n sizes; -1 when one went wrong.
+double Best(Timer timer, size_t n, int runs, bool shuffled) {
+  Sizes sizes = MakeSizes(n, shuffled);
   double best = -1;
   for (int i = 0; i < runs; ++i) {
     double seconds = timer(sizes);
@@ -98,40 +119,54 @@ double Best(F &&timer, size_t n, int runs) {
   return best;
 }
 
-void PrintRow(size_t n, double seconds) {
+void PrintCell(size_t n, double seconds) {
   if (seconds < 0) {
-    printf("%10zu  FAILED (wrong result)\n", n);
-    return;
+    printf("   FAILED (wrong result)");
+  } else {
+    printf("  %8.4f s %7.0f ns", seconds, seconds * 1e9 / (double)n);
   }
-  printf("%10zu  %9.4f s  %8.1f ns/size\n", n, seconds,
-         seconds * 1e9 / (double)n);
+}
+
+// One row per n for each timer, then the growth of the last step: the
+// time of the last n over the time of the one before.
+void Table(const char *title, const Timer *timers, int count, const size_t *ns,
+           int rows, bool shuffled) {
+  printf("%s\n", title);
+  double before[2] = {-1, -1}, last[2] = {-1, -1};
+  for (int row = 0; row < rows; ++row) {
+    printf("%10zu", ns[row]);
+    for (int t = 0; t < count; ++t) {
+      // Big sizes are slow and steadier: fewer tries.
+      int runs = ns[row] >= 1000000 ? 2 : 3;
+      before[t] = last[t];
+      last[t] = Best(timers[t], ns[row], runs, shuffled);
+      PrintCell(ns[row], last[t]);
+    }
+    printf("\n");
+  }
+  printf("%10s", "growth");
+  for (int t = 0; t < count; ++t) {
+    if (before[t] > 0 && last[t] > 0) printf("  %19.1f x", last[t] / before[t]);
+  }
+  printf("\n");
 }
 
 }  // namespace
 
 void bench_tree(void) {
-  printf("tree: insert and look up n distinct sizes in scan order\n");
-  double t4 = Best(TimeTree, 10000, 5);
-  double t5 = Best(TimeTree, 100000, 3);
-  double t6 = Best(TimeTree, 1000000, 1);
-  PrintRow(10000, t4);
-  PrintRow(100000, t5);
-  PrintRow(1000000, t6);
-  if (t5 > 0 && t6 > 0) {
-    printf(
-        "tree: time(10^6)/time(10^5) = %.1f (goal about 10; a chain walk "
-        "gives about 100)\n",
-        t6 / t5);
-  }
-  printf("tree: the plain chain walk, for reference\n");
-  double w4 = Best(TimeChainWalk, 10000, 1);
-  double w42 = Best(TimeChainWalk, 20000, 1);
-  PrintRow(10000, w4);
-  PrintRow(20000, w42);
-  if (w4 > 0 && w42 > 0) {
-    printf(
-        "tree: chain walk time(2*10^4)/time(10^4) = %.1f (quadratic: "
-        "about 4)\n",
-        w42 / w4);
-  }
+  const Timer both[] = {TimeTree, TimeMap};
+  const size_t ns[] = {10000, 100000, 1000000};
+  printf(
+      "tree: insert, then look up, n distinct sizes; columns: bintree, "
+      "a bare std::map doing the same work\n");
+  Table("tree: scan (random) order; growth 10^5 -> 10^6 (goal about 10)", both,
+        2, ns, 3, true);
+  Table("tree: ascending order; growth 10^5 -> 10^6", both, 2, ns + 1, 2,
+        false);
+  const Timer walk[] = {TimeChainWalk};
+  const size_t small[] = {10000, 20000};
+  Table(
+      "tree: the plain chain walk, scan order; growth 10^4 -> 2*10^4 "
+      "(quadratic: about 4)",
+      walk, 1, small, 2, true);
 }

@@ -3,7 +3,28 @@
 // Built on POSIX and OpenSSL's libcrypto. Records carry only the fields the
 // program reads. Names are wide strings; on the way to the OS they are
 // encoded as UTF-8, with U+DC80..U+DCFF standing for the bytes 0x80..0xFF
-// that are not part of valid UTF-8, so every name round-trips exactly.
+// that are not part of valid UTF-8, so every name round-trips exactly. An
+// argument or flag a stand-in does not support fails with code 87.
+//
+// Where each stand-in lives (platform/posix/), and what it is built on:
+//   find.cpp      FindFirstFileW, FindNextFileW, FindClose
+//                 (opendir, readdir, fstatat, stat)
+//   files.cpp     CreateFileW, ReadFile, GetFileInformationByHandle,
+//                 DeleteFileW, RemoveDirectoryW
+//                 (open, read, fstat, posix_fadvise, lstat, unlink, rmdir)
+//   handles.cpp   CloseHandle (close)
+//   fullpath.cpp  GetFullPathNameW (getcwd)
+//   sync.cpp      CreateMutexW, WaitForSingleObject, ReleaseMutex,
+//                 InterlockedIncrement, InterlockedDecrement
+//                 (recursive pthread mutexes, __atomic built-ins)
+//   errors.cpp    GetLastError, SetLastError, FormatMessageW
+//                 (errno translated in one switch)
+//   crypto.cpp    CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
+//                 CryptHashData, CryptDestroyHash, CryptReleaseContext
+//                 (OpenSSL EVP_sha256)
+//   ui.cpp        wsprintfW, MessageBoxW (vswprintf, stderr, /dev/tty)
+//   output.cpp    PrintW, PrintWv, PrintA, PrintFlush, IsSwitchPrefix
+//   encoding.cpp  WideFromBytes, BytesFromWide
 #pragma once
 
 #include <cstdarg>
@@ -125,9 +146,14 @@ struct BY_HANDLE_FILE_INFORMATION {
 };
 
 // ---- Directory enumeration and look-up ----
-// The last component of the pattern is matched with the Windows wildcard rules;
-// a pattern without wildcards is the look-up of that one path (a symbolic link
-// is followed). Fails for a path ending in a separator.
+// The last component of the pattern is matched with the Windows wildcard
+// rules; a pattern without wildcards is the look-up of that one path (a
+// symbolic link is followed). Fails for a path ending in a separator. A
+// listing comes in NTFS order ("." and ".." first, then by name, ASCII
+// letters as upper case); a symbolic link in it is a reparse point of size
+// 0, FIFOs, sockets and devices are left out. Attributes: directory, hidden
+// (a name starting with '.'), read-only (owner write bit clear), else
+// FILE_ATTRIBUTE_NORMAL for a plain file.
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW *data);
 BOOL FindClose(HANDLE find);

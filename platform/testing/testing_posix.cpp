@@ -87,6 +87,28 @@ void RemoveBytes(const std::string &path) {
   rmdir(path.c_str());
 }
 
+// Starts exe with argv (bytes, exe first), standard input empty, standard
+// output and error into the pipes' write ends, in cwd (empty: ours). On
+// error, the posix_spawn code is returned and *pid is unset.
+int SpawnChild(std::vector<std::string> &argBytes, const std::string &cwd,
+               int outFd, int errFd, pid_t *pid) {
+  std::vector<char *> argv;
+  for (std::string &arg : argBytes) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+  if (!cwd.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  }
+  const int rc =
+      posix_spawn(pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc;
+}
+
 }  // namespace
 
 std::string OutputBytes(const std::wstring &text) {
@@ -103,25 +125,11 @@ bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
     close(outPipe[1]);
     return false;
   }
-  std::vector<std::string> argBytes = {BytesFromWide(exe)};
-  for (const std::wstring &arg : args) argBytes.push_back(BytesFromWide(arg));
-  std::vector<char *> argv;
-  for (std::string &arg : argBytes) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const std::string cwdBytes = BytesFromWide(cwd);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  if (!cwd.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, cwdBytes.c_str());
-  }
+  std::vector<std::string> argv = {BytesFromWide(exe)};
+  for (const std::wstring &arg : args) argv.push_back(BytesFromWide(arg));
   pid_t pid = 0;
   const int rc =
-      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+      SpawnChild(argv, BytesFromWide(cwd), outPipe[1], errPipe[1], &pid);
   close(outPipe[1]);
   close(errPipe[1]);
   *result = ProcessResult();

@@ -52,6 +52,26 @@ bool ChildPipe(HANDLE *readEnd, HANDLE *writeEnd) {
   return true;
 }
 
+// Starts the command line cmd in cwd (empty: ours) with standard input
+// empty and the given output handles. On error, false is returned.
+bool StartChild(std::wstring *cmd, const std::wstring &cwd, HANDLE out,
+                HANDLE err, PROCESS_INFORMATION *pi) {
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+                           OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = nul;
+  si.hStdOutput = out;
+  si.hStdError = err;
+  const BOOL started =
+      CreateProcessW(nullptr, &(*cmd)[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     cwd.empty() ? nullptr : cwd.c_str(), &si, pi);
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  return started != 0;
+}
+
 // Removes path and, for a directory that is not a link, everything below
 // it, clearing read-only marks first. Can't fail.
 void RemovePath(const std::wstring &path) {
@@ -103,24 +123,12 @@ bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
     CloseHandle(outWrite);
     return false;
   }
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
-                           OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = nul;
-  si.hStdOutput = outWrite;
-  si.hStdError = errWrite;
   std::wstring cmd = QuoteArg(exe);
   for (const std::wstring &arg : args) cmd += L" " + QuoteArg(arg);
   PROCESS_INFORMATION pi = {};
-  const BOOL started =
-      CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+  const bool started = StartChild(&cmd, cwd, outWrite, errWrite, &pi);
   CloseHandle(outWrite);
   CloseHandle(errWrite);
-  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
   *result = ProcessResult();
   std::thread errReader(ReadAll, errRead, &result->err);
   ReadAll(outRead, &result->out);

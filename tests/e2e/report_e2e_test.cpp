@@ -1,5 +1,6 @@
 // The duplicate report end to end: exact output and the files left behind.
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "dups/dups.h"
@@ -163,6 +164,38 @@ TEST_F(ReportTest, DeleteWithoutRecursePrintsNoPurge) {
   MakeFile("d/data", "abc");
   EXPECT_EQ(RunTwinSift({L"-d", At("d")}).out, "");
   EXPECT_TRUE(Exists(At("d/zero")) && Exists(At("d/sub")));
+}
+
+}  // namespace
+
+namespace {
+
+// Splits output at the platform's line end.
+std::vector<std::string> SplitLines(const std::string &out) {
+  std::vector<std::string> lines;
+  const std::string eol = kLineEnd;
+  size_t start = 0;
+  for (size_t p; (p = out.find(eol, start)) != std::string::npos;
+       start = p + eol.size())
+    lines.push_back(out.substr(start, p - start));
+  if (start < out.size()) lines.push_back(out.substr(start));
+  return lines;
+}
+
+TEST_F(ReportTest, NamesOutsideTheOutputCodePageKeepEveryLineWhole) {
+  // A euro sign and a CJK character: outside most console code pages.
+  std::wstring a = JoinPath(MakeSubdir("d"), L"a\u20AC\u4E2D.jpg");
+  std::wstring b = JoinPath(At("d"), L"b\u20AC\u4E2D.jpg");
+  ASSERT_TRUE(WriteBytes(a, "picture") && WriteBytes(b, "picture"));
+  RunResult r = RunTwinSift({At("d")});
+  std::vector<std::string> lines = SplitLines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1].rfind("del \"", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("REM \"", 0), 0u);
+  EXPECT_EQ(lines[1].back(), '"');
+  EXPECT_EQ(lines[2].back(), '"');
+  EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
 }
 
 }  // namespace

@@ -16,18 +16,22 @@ std::wstring W(const std::string &ascii) {
   return std::wstring(ascii.begin(), ascii.end());
 }
 
+// text with each '\n' replaced by the platform's line end.
+static std::string WithLineEnds(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += kLineEnd;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string Lines(const std::vector<std::string> &lines) {
   std::string text;
-  for (const std::string &line : lines) {
-    for (char c : line) {
-      if (c == '\n') {
-        text += kLineEnd;
-      } else {
-        text += c;
-      }
-    }
-    text += kLineEnd;
-  }
+  for (const std::string &line : lines) text += WithLineEnds(line) + kLineEnd;
   return text;
 }
 
@@ -68,7 +72,9 @@ std::string CaptureOutput(const std::function<void()> &body) {
   body();
   PrintFlush();
   fflush(stdout);
-  return testing::internal::GetCapturedStdout();
+  // The capture is read back in text mode, which on Windows turns each line
+  // end into a bare '\n': give the lines their written ends back.
+  return WithLineEnds(testing::internal::GetCapturedStdout());
 }
 
 void E2ETest::SetUp() {
