@@ -78,7 +78,7 @@ void purgeSource(const wchar_t *srcDir) {
   PrintW(L"\n");
   if (!IsADir(srcDir)) return;
   if (PurgeEmptyDirs(srcDir) == 0) {
-    PrintW(L"rd  \"%ls\"\n", srcDir);
+    PrintW(L"rd  \"%ls\"\n", ShowPath(srcDir, 1).c_str());
     RemoveEmptyDir(srcDir, 1);
   }
 }

@@ -48,6 +48,7 @@ static uint64_t KeyOf(DWORD keyLow, DWORD keyHigh) {
   return (uint64_t)keyHigh << 32 | (uint64_t)keyLow;
 }
 
+// The node's 64-bit key. Can't fail.
 static uint64_t NodeKey(const TreeNode *node) {
   return KeyOf(node->keyLow, node->keyHigh);
 }

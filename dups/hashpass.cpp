@@ -9,8 +9,8 @@
 #include "hash/hash.h"
 
 #if defined(TWINSIFT_TEST_HOOKS)
-DWORD (*hashPassHook)(const wchar_t *path, uint8_t *digest,
-                      FileIdentity *id) = nullptr;
+DWORD (*hashPassHook)
+(const wchar_t *path, uint8_t *digest, FileIdentity *id) = nullptr;
 #endif
 
 namespace {
@@ -32,7 +32,8 @@ void hashRecord(FileRecord *r) {
     SetLastError(rc);
     wchar_t text[ERROR_TEXT_CAPACITY];
     SystemErrorText(text, ERROR_TEXT_CAPACITY);
-    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc, r->path, text);
+    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc,
+           ShowPath(r->path, 0).c_str(), text);
     return;
   }
   cntFilesHashed++;

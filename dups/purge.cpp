@@ -37,7 +37,7 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
 void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
   wchar_t *path = childPath(dir, name);
   if (options.Verbose) PrintW(L"REM Erase zero size file\n");
-  PrintW(L"del \"%ls\"\n", path);
+  PrintW(L"del \"%ls\"\n", ShowPath(path, 1).c_str());
   if (options.Delete) EraseFile(path);
   free(path);
 }
@@ -57,7 +57,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
     sub = purgeTree(child, &step);
   }
   if (sub == 0) {
-    PrintW(L"rd  \"%ls\"\n", child);
+    PrintW(L"rd  \"%ls\"\n", ShowPath(child, 1).c_str());
     if (options.Delete) RemoveEmptyDir(child, 0);
   }
   free(child);
@@ -121,5 +121,5 @@ void RemoveEmptyDir(const wchar_t *dir, int quiet) {
   SystemErrorText(text, ERROR_TEXT_CAPACITY);
   if (!quiet)
     PrintW(L"RemoveDirectory failed (%d): \"%ls\" : %ls\n",
-           static_cast<int>(code), dir, text);
+           static_cast<int>(code), ShowPath(dir, 0).c_str(), text);
 }

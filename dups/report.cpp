@@ -90,7 +90,7 @@ void EraseFile(const wchar_t *path) {
   wchar_t text[ERROR_TEXT_CAPACITY];
   SystemErrorText(text, ERROR_TEXT_CAPACITY);
   PrintW(L"DeleteFile failed (%d): \"%ls\" : %ls\n", static_cast<int>(code),
-         path, text);
+         ShowPath(path, 0).c_str(), text);
 }
 
 // Prints the block of R's set and erases its "del " copies. Only records
@@ -116,7 +116,8 @@ void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
     if (blankOwed) PrintW(L"\n");
     blankOwed = false;
     cntFilesDuplicates++;
-    PrintW(L"%ls\"%ls\"\n", v == kErase ? L"del " : L"REM ", x->path);
+    PrintW(L"%ls\"%ls\"\n", v == kErase ? L"del " : L"REM ",
+           ShowPath(x->path, 1).c_str());
     x->fDisplayed = 1;
     if (options.Delete && v == kErase) EraseFile(x->path);
   }

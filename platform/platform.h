@@ -30,6 +30,7 @@
 #endif
 
 #include <cstdarg>
+#include <string>
 
 // Wide formatted output to standard output (formats use %ls for wide
 // strings). Every line is written whole: a character the output encoding
@@ -44,6 +45,15 @@ void PrintA(const char *text);
 // Writes everything buffered so far to standard output. Called before an
 // erasure, before the message box and at exit, so lines keep their order.
 void PrintFlush(void);
+
+// How the report shows a path, so that no name can break the report.
+// commandLine: the path stands in a "del ", "REM ", "del" or "rd" line that
+// cmd may run from a saved report. Windows: '%' is doubled in such lines
+// (cmd expands it even inside quotes), nothing else changes. Linux: every
+// character that could end or fake a line or the quoted path (control
+// characters, '"', '\\', U+0085, U+2028, U+2029) is written as \\xHH per
+// UTF-8 byte, in every line. Ordinary names come out unchanged. Can't fail.
+std::wstring ShowPath(const wchar_t *path, int commandLine);
 
 // 1 when c introduces a switch argument: '-' on both builds, '/' on Windows
 // only (on Linux a leading '/' starts an absolute path). Can't fail.

@@ -113,9 +113,10 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
               linklist *sourceList, const DescentStep *up) {
   const wchar_t *shown = filter[0] != L'\0' ? filter : L"*";
   if (options.Debug)
-    PrintW(L"*** Processing Dir= \"%ls\"  Filter=\"%ls\"\n", dir, shown);
+    PrintW(L"*** Processing Dir= \"%ls\"  Filter=\"%ls\"\n",
+           ShowPath(dir, 0).c_str(), ShowPath(shown, 0).c_str());
   if (dir[0] != L'\0' && !IsADir(dir)) {
-    PrintW(L"Err: \"%ls\" is not a directory.", dir);
+    PrintW(L"Err: \"%ls\" is not a directory.", ShowPath(dir, 0).c_str());
     return ERROR_INVALID_PARAMETER;
   }
   ScanBuffers b = {};
