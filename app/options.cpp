@@ -14,6 +14,10 @@ uint32_t cntFilesDuplicates;
 uint32_t cntFilesErased;
 uint32_t cntDirsRemoved;
 
+#if defined(TWINSIFT_TEST_HOOKS)
+void (*testHook)(const wchar_t *point, const wchar_t *path) = nullptr;
+#endif
+
 // Switch arguments and the bare "?" are judged on at most this many
 // characters; parameters are stored whole whatever their length.
 #define OPTION_SCAN_CHARS 259

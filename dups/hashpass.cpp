@@ -9,7 +9,7 @@
 #include "hash/hash.h"
 
 #if defined(TWINSIFT_TEST_HOOKS)
-DWORD (*hashPassHook)
+DWORD(*hashPassHook)
 (const wchar_t *path, uint8_t *digest, FileIdentity *id) = nullptr;
 #endif
 
@@ -25,6 +25,7 @@ DWORD hashFile(const wchar_t *path, uint8_t *digest, FileIdentity *id) {
 // Hashes one record. A failed attempt leaves the record without a valid
 // digest, so it can never match (not even another failed record).
 void hashRecord(FileRecord *r) {
+  TEST_HOOK(L"hash", r->path);
   DWORD rc = hashFile(r->path, r->hash, &r->id);
   if (rc != 0) {
     r->fHashed = 0;

@@ -65,6 +65,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
 }
 
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
+  TEST_HOOK(L"purge-dir", dir);
   uint64_t total = SumDirFileSizes(dir, 0);
   if (total == 0) SumDirFileSizes(dir, 1);
   wchar_t *pattern = allPattern(dir);

@@ -2,9 +2,11 @@
 // the erasure of the copies it marks "del ".
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "app/app.h"
 #include "dups/dups.h"
+#include "hash/hash.h"
 
 namespace {
 
@@ -93,18 +95,31 @@ void EraseFile(const wchar_t *path) {
          ShowPath(path, 0).c_str(), text);
 }
 
-// Prints the block of R's set and erases its "del " copies. Only records
-// with a valid digest that no earlier block printed are selected, and
-// exactly the records printed as "del " are erased.
-void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
-  FileRecord *r = findSource(files, sourcePath);
-  if (r == nullptr) return;
-  MatchCounts c = countMatches(files, r);
-  if (c.all < 2) return;
-  if (options.uCntParms > 1 && c.source == 0) return;
-  bool blankOwed = !(options.Verbose || options.Debug);
-  if (!blankOwed) printHeader(r);
+namespace {
 
+// True when the file at x's path still is the file whose digest matched:
+// the same identity, size and times as when it was hashed (the times catch
+// a new file that was given the number of a removed one).
+bool stillHashedFile(const FileRecord *x) {
+  HANDLE h = CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FileIdentity now;
+  bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
+  CloseHandle(h);
+  return same;
+}
+
+// One record of a block and what the block does with it.
+struct BlockLine {
+  FileRecord *x;
+  Verdict verdict;
+};
+
+// The second pass: every record of R's set that no earlier block printed.
+std::vector<BlockLine> selectBlock(linklist *files, const FileRecord *r,
+                                   const MatchCounts &c) {
+  std::vector<BlockLine> lines;
   uint32_t seen = 0;
   ListElement *cursor = nullptr;
   for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
@@ -112,13 +127,60 @@ void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
     if (!isFreshMatch(x, r)) continue;
     if (x->fInSource) seen++;
     Verdict v = decide(x, c, seen);
-    if (v == kSkip) continue;
-    if (blankOwed) PrintW(L"\n");
-    blankOwed = false;
+    if (v != kSkip) lines.push_back({x, v});
+  }
+  return lines;
+}
+
+// Erasing a copy is safe only while a kept copy still holds the contents.
+bool keptCopyIntact(const std::vector<BlockLine> &lines) {
+  for (const BlockLine &l : lines) {
+    if (l.verdict == kKeep && stillHashedFile(l.x)) return true;
+  }
+  return false;
+}
+
+// Erases one "del " copy of a block, unless it or every kept copy changed
+// since hashing; then the copy stays and a line says why.
+void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
+               int *keptIntact) {
+  TEST_HOOK(L"erase", x->path);
+  if (*keptIntact < 0) *keptIntact = keptCopyIntact(lines);
+  const wchar_t *why = nullptr;
+  if (!*keptIntact)
+    why = L"REM Not erased, the kept copy changed since it was hashed: ";
+  else if (!stillHashedFile(x))
+    why = L"REM Not erased, changed since it was hashed: ";
+  if (why == nullptr) {
+    EraseFile(x->path);
+    return;
+  }
+  PrintW(L"%ls\"%ls\"\n", why, ShowPath(x->path, 1).c_str());
+}
+
+}  // namespace
+
+// Prints the block of R's set and erases its "del " copies. Only records
+// with a valid digest that no earlier block printed are selected, and
+// exactly the records printed as "del " are erased, each only while it and
+// a kept copy are still the files that were hashed.
+void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
+  FileRecord *r = findSource(files, sourcePath);
+  if (r == nullptr) return;
+  MatchCounts c = countMatches(files, r);
+  if (c.all < 2) return;
+  if (options.uCntParms > 1 && c.source == 0) return;
+  if (options.Verbose || options.Debug) printHeader(r);
+  std::vector<BlockLine> lines = selectBlock(files, r, c);
+  if (!(options.Verbose || options.Debug) && !lines.empty()) PrintW(L"\n");
+
+  int keptIntact = -1;  // checked at the block's first erasure
+  for (const BlockLine &l : lines) {
     cntFilesDuplicates++;
-    PrintW(L"%ls\"%ls\"\n", v == kErase ? L"del " : L"REM ",
-           ShowPath(x->path, 1).c_str());
-    x->fDisplayed = 1;
-    if (options.Delete && v == kErase) EraseFile(x->path);
+    PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
+           ShowPath(l.x->path, 1).c_str());
+    l.x->fDisplayed = 1;
+    if (options.Delete && l.verdict == kErase)
+      eraseCopy(l.x, lines, &keptIntact);
   }
 }

@@ -59,16 +59,6 @@ DWORD hashBegin(HashState *s) {
   return 0;
 }
 
-// Fills id from the open file; leaves it unknown when the system can't tell.
-void hashIdentify(HANDLE file, FileIdentity *id) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (id == nullptr || !GetFileInformationByHandle(file, &info)) return;
-  id->known = 1;
-  id->volume = info.dwVolumeSerialNumber;
-  id->indexHigh = info.nFileIndexHigh;
-  id->indexLow = info.nFileIndexLow;
-}
-
 // Opens the file and feeds all of it to the hash object.
 DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
   s->buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
@@ -83,7 +73,8 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
   if (s->file == INVALID_HANDLE_VALUE) {
     return hashFail(L"Err: Could not open file.\n");
   }
-  hashIdentify(s->file, id);
+  if (id != nullptr) FileIdentityFromHandle(s->file, id);
+  if (id != nullptr) id->size = 0;  // counts the bytes hashed
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got, nullptr)) {
@@ -122,4 +113,34 @@ DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
   }
   hashRelease(&s);
   return rc;
+}
+
+namespace {
+
+uint64_t fileTimeTicks(const FILETIME &t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+}  // namespace
+
+int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  memset(id, 0, sizeof(*id));
+  if (!GetFileInformationByHandle(file, &info)) return 0;
+  id->known = 1;
+  id->volume = info.dwVolumeSerialNumber;
+  id->indexHigh = info.nFileIndexHigh;
+  id->indexLow = info.nFileIndexLow;
+  id->size =
+      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  id->createTime = fileTimeTicks(info.ftCreationTime);
+  id->writeTime = fileTimeTicks(info.ftLastWriteTime);
+  return 1;
+}
+
+int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
+  return a->known && b->known && a->volume == b->volume &&
+         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow &&
+         a->size == b->size && a->createTime == b->createTime &&
+         a->writeTime == b->writeTime;
 }

@@ -21,12 +21,20 @@ struct FileIdentity {
   DWORD indexHigh;
   DWORD indexLow;
   uint64_t size;
+  uint64_t createTime;  // Linux: the status-change time
+  uint64_t writeTime;
 };
 
 // Fills digest (32 bytes) with the SHA-256 of the file at path. Returns 0,
 // or the Windows code of the first failing step; after a failure the digest
 // is all zero (87 for a missing argument leaves it untouched).
 DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
+
+// Fills id (size: the file's size) from an open file. Returns 1, or 0 with
+// id cleared when the system can't tell.
+int FileIdentityFromHandle(HANDLE file, FileIdentity *id);
+// 1 when both identities are known and equal in every field.
+int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
 
 // hashCalcSHA256 that also tells which file it read (id may be null). The
 // identity is cleared first and filled from the open file.

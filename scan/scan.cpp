@@ -125,6 +125,7 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
     DebugText(L"ScanDirectory - memory alloc failed\n");
     return ERROR_NOT_ENOUGH_MEMORY;
   }
+  TEST_HOOK(L"scan-dir", dir);
   DWORD result = scanFiles(dir, &b, tree, sourceList);
   if (options.Recurse) {
     DWORD rc = scanSubdirs(dir, filter, &b, tree, sourceList, up);

@@ -11,6 +11,15 @@
 
 namespace {
 
+// Seconds between 1601-01-01 and 1970-01-01.
+const uint64_t kEpochDelta = 11644473600ull;
+
+FILETIME FileTimeFromTimespec(const struct timespec &ts) {
+  uint64_t ticks = ((uint64_t)ts.tv_sec + kEpochDelta) * 10000000ull +
+                   (uint64_t)ts.tv_nsec / 100;
+  return {(DWORD)ticks, (DWORD)(ticks >> 32)};
+}
+
 // True when the arguments ask for what this layer supports: reading an
 // existing file, with the sequential-scan hint at most. Can't fail.
 bool IsSupportedOpen(DWORD access, DWORD share, SECURITY_ATTRIBUTES *sa,
@@ -120,6 +129,8 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
   info->nNumberOfLinks = (DWORD)st.st_nlink;
   info->nFileIndexHigh = (DWORD)(ino >> 32);
   info->nFileIndexLow = (DWORD)ino;
+  info->ftCreationTime = FileTimeFromTimespec(st.st_ctim);
+  info->ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
   return TRUE;
 }
 

@@ -135,8 +135,18 @@ struct WIN32_FIND_DATAW {
   WCHAR cFileName[MAX_PATH];
 };
 
+// 100-nanosecond intervals since 1 January 1601, as two halves.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+// ftCreationTime stands for the inode's status-change time, which Linux
+// sets when the file is made and moves on every write, rename or chmod.
 struct BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastWriteTime;
   DWORD dwVolumeSerialNumber;
   DWORD nFileSizeHigh;
   DWORD nFileSizeLow;
