@@ -27,8 +27,8 @@ bool IsRootText(const std::wstring &p) {
 }
 
 bool IsBareDriveText(const std::wstring &p) {
-  const bool letter =
-      !p.empty() && ((p[0] >= L'A' && p[0] <= L'Z') || (p[0] >= L'a' && p[0] <= L'z'));
+  const bool letter = !p.empty() && ((p[0] >= L'A' && p[0] <= L'Z') ||
+                                     (p[0] >= L'a' && p[0] <= L'z'));
   return p.size() == 2 && letter && p[1] == L':';
 }
 
@@ -98,8 +98,8 @@ void CheckIsADir(const std::wstring &path) {
     expected = 1;
   } else if (!path.empty() && !IsSep(path.back())) {
     struct stat st;
-    expected = stat(BytesFromWide(path).c_str(), &st) == 0 &&
-               S_ISDIR(st.st_mode);
+    expected =
+        stat(BytesFromWide(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
   FUZZ_CHECK(found == expected);
 }
@@ -139,7 +139,8 @@ void CheckFullPath(const std::wstring &path) {
 // A value that appears in neither string, to fill the guard area.
 wchar_t GuardValue(const std::wstring &a, const std::wstring &b) {
   wchar_t g = 0xFFFF;
-  while (a.find(g) != std::wstring::npos || b.find(g) != std::wstring::npos) g--;
+  while (a.find(g) != std::wstring::npos || b.find(g) != std::wstring::npos)
+    g--;
   return g;
 }
 
@@ -175,8 +176,8 @@ void CheckConcat(const std::wstring &path, const std::wstring &tail,
   }
   const size_t len = wcsnlen(buf.data(), cap);
   FUZZ_CHECK(len < cap);
-  FUZZ_CHECK(join.compare(0, std::min(join.size(), cap - 1), buf.data(),
-                          len) == 0);
+  FUZZ_CHECK(join.compare(0, std::min(join.size(), cap - 1), buf.data(), len) ==
+             0);
   FUZZ_CHECK(len == std::min(join.size(), cap - 1));
 }
 

@@ -13,13 +13,13 @@
 
 // Stops the run on a broken invariant; libFuzzer saves the input that broke
 // it as a crash file.
-#define FUZZ_CHECK(cond)                                                     \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
+#define FUZZ_CHECK(cond)                                                   \
+  do {                                                                     \
+    if (!(cond)) {                                                         \
       fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-              #cond);                                                        \
-      abort();                                                               \
-    }                                                                        \
+              #cond);                                                      \
+      abort();                                                             \
+    }                                                                      \
   } while (0)
 
 // The input cut at every zero byte into at most maxPieces pieces (the last

@@ -27,11 +27,11 @@ size_t EncodedLength(uint32_t cp) {
 // Returns its length and the value in *cp, or 0 when it is not valid.
 size_t ReferenceDecode(const uint8_t *s, size_t n, size_t i, uint32_t *cp) {
   const uint8_t b = s[i];
-  const size_t len = b < 0x80                ? 1
-                     : (b >> 5) == 0x6       ? 2
-                     : (b >> 4) == 0xE       ? 3
-                     : (b >> 3) == 0x1E      ? 4
-                                             : 0;
+  const size_t len = b < 0x80           ? 1
+                     : (b >> 5) == 0x6  ? 2
+                     : (b >> 4) == 0xE  ? 3
+                     : (b >> 3) == 0x1E ? 4
+                                        : 0;
   if (len == 0 || i + len > n) return 0;
   uint32_t v = len == 1 ? b : (uint32_t)(b & (0x7F >> len));
   for (size_t k = 1; k < len; k++) {

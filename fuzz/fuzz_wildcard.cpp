@@ -34,7 +34,8 @@ bool Plain(const std::wstring &p, size_t i, const std::wstring &n, size_t j,
     match = Plain(p, i + 1, n, j, memo) ||
             (j < n.size() && Plain(p, i, n, j + 1, memo));
   } else {
-    match = j < n.size() && (p[i] == L'?' || FoldCase(p[i]) == FoldCase(n[j])) &&
+    match = j < n.size() &&
+            (p[i] == L'?' || FoldCase(p[i]) == FoldCase(n[j])) &&
             Plain(p, i + 1, n, j + 1, memo);
   }
   known = match ? 2 : 1;

@@ -15,11 +15,11 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 file(COPY "${SEEDS}/" DESTINATION "${WORK}/corpus")
 
-# -timeout: no single input may take a second; -close_fd_mask=1: the
+# -timeout: no single input may take 5 s; -close_fd_mask=1: the
 # program's own output is not wanted, libFuzzer reports on stderr.
 execute_process(
   COMMAND "${FUZZER}" "${WORK}/corpus"
-          -max_total_time=${SECONDS} -timeout=1 -max_len=4096
+          -max_total_time=${SECONDS} -timeout=5 -max_len=4096
           -close_fd_mask=1 -print_final_stats=1
           -artifact_prefix=${WORK}/
   WORKING_DIRECTORY "${WORK}"
