@@ -64,3 +64,48 @@ extern void (*testHook)(const wchar_t *point, const wchar_t *path);
   do {                         \
   } while (0)
 #endif
+
+// ---- The status line of a search on a terminal ----
+// While a search runs with standard error on a terminal and standard output
+// redirected (the report being saved), one line on standard error shows the
+// files scanned, the groups hashed and the bytes hashed of the total to
+// hash, redrawn at most every kProgressRedrawMs and cleared at the end. With
+// the report on the terminal itself no line is drawn: it would have to be
+// erased and redrawn around every report line. The counters are kept in
+// every run; only the drawing depends on `enabled`.
+#define kProgressRedrawMs 250
+#define kProgressLineCap 120
+#define kProgressTextCap (2 * kProgressLineCap + 4)
+
+struct Progress {
+  int32_t enabled;        // draw the line in this run
+  uint32_t filesScanned;  // file entries met by the scans
+  uint32_t groupsHashed;  // size groups hashed by the pass
+  uint64_t bytesHashed;   // bytes read by the hash routine
+  uint64_t bytesToHash;   // size x records of every group of 2+ records
+  uint64_t lastDrawMs;    // when the line was last drawn (or the run began)
+  uint32_t shownWidth;    // characters of the line now on screen; 0: none
+};
+
+extern Progress progress;
+
+// Clears the counters and decides whether this run draws the line. Can't
+// fail.
+void ProgressStart(void);
+// Counter updates, each followed by a redraw when one is due. Can't fail.
+void ProgressFileScanned(void);
+void ProgressFileRecorded(uint64_t size, uint32_t groupCount);
+void ProgressGroupHashed(void);
+void ProgressBytesHashed(uint64_t bytes);
+// Erases the line, if one is shown. Can't fail.
+void ProgressEnd(void);
+
+// The pieces of the drawing, apart for testing. ProgressDue: 1 when a
+// redraw is due at nowMs. ProgressRedrawText: into buf (capacity
+// kProgressTextCap), the text that replaces the shown line by the current
+// counters' line; returns the new line's width. ProgressClearText: into buf
+// (the same capacity), the text that erases a shown line of width
+// characters. None can fail.
+int ProgressDue(const Progress *p, uint64_t nowMs);
+uint32_t ProgressRedrawText(const Progress *p, wchar_t *buf);
+void ProgressClearText(uint32_t width, wchar_t *buf);

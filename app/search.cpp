@@ -106,6 +106,7 @@ void endOfRunChecks(void) {
 }  // namespace
 
 int RunSearch(void) {
+  ProgressStart();
   bintree *tree = AllocateTree();
   linklist *sourceList = AllocateList();
   wchar_t *srcDir = nullptr;
@@ -117,6 +118,7 @@ int RunSearch(void) {
     HashGroupsAndCompare(sourceList, tree);
     if (cntFilesInSource == 0) PrintW(L"No files found\n");
   }
+  ProgressEnd();
   // After the same-directory stop nothing more is printed; the memory is
   // still given back, quietly.
   tearDownTree(tree);

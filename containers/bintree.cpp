@@ -1,43 +1,45 @@
 // bintree: the mutex-guarded size index. Its links form a root with two
 // sorted chains (the insertion rule never rebalances); an ordered index kept
-// beside the chains finds a key, and the place to splice a new one in, in
-// logarithmic time instead of a walk along a chain.
+// beside the chains finds a key, and the place to splice a new one in,
+// without a walk along a chain.
+//
+// The index holds (key, node) pairs in ascending order, cut into blocks of
+// at most kBlockMax pairs, with the first key of every block in an array of
+// its own. A look-up searches that small array, then one block; an
+// insertion moves at most one block's pairs, and a full block splits in
+// two. Pairs lie side by side, 16 bytes each, so a look-up touches a few
+// cache lines where a node-per-key tree would touch one per level.
+#include <algorithm>
 #include <cstdlib>
-#include <functional>
-#include <iterator>
-#include <map>
-#include <memory>
 #include <new>
+#include <vector>
 
 #include "app/app.h"
 #include "containers/containers.h"
 #include "containers/internal.h"
 
-// The standard allocator, except that test builds can make it fail.
-template <typename T>
-struct IndexAllocator {
-  using value_type = T;
-  IndexAllocator() = default;
-  template <typename U>
-  IndexAllocator(const IndexAllocator<U> &) {}
-  // Throws std::bad_alloc when memory runs out.
-  T *allocate(size_t n) {
-    if (ContainerIndexFault()) throw std::bad_alloc();
-    return std::allocator<T>().allocate(n);
-  }
-  void deallocate(T *p, size_t n) { std::allocator<T>().deallocate(p, n); }
-  template <typename U>
-  bool operator==(const IndexAllocator<U> &) const {
-    return true;
-  }
+namespace {
+
+const size_t kBlockMax = 128;
+
+struct IndexEntry {
+  uint64_t key;
+  TreeNode *node;
 };
 
-using IndexMap =
-    std::map<uint64_t, TreeNode *, std::less<uint64_t>,
-             IndexAllocator<std::pair<const uint64_t, TreeNode *>>>;
+using IndexBlock = std::vector<IndexEntry>;
+
+// Where a key is, or would go: a block and a place in it.
+struct IndexPos {
+  size_t block;
+  size_t at;
+};
+
+}  // namespace
 
 struct TreeIndex {
-  IndexMap nodes;  // every node of the tree, by key
+  std::vector<IndexBlock> blocks;  // none empty; keys ascending throughout
+  std::vector<uint64_t> starts;    // first key of each block but the first
   // Every node with a smaller key has visited set: where bintree_FindFirst
   // resumes its search.
   uint64_t unvisitedFrom;
@@ -88,21 +90,42 @@ DWORD bintree_AcquireMutex(bintree *tree) {
   return wait;
 }
 
+// The block whose range holds key, and the place of the first pair whose
+// key is not below it. Can't fail.
+static IndexPos IndexFind(const TreeIndex *index, uint64_t key) {
+  if (index->blocks.empty()) return IndexPos{0, 0};
+  auto after =
+      std::upper_bound(index->starts.begin(), index->starts.end(), key);
+  size_t b = (size_t)(after - index->starts.begin());
+  const IndexBlock &block = index->blocks[b];
+  auto at = std::lower_bound(
+      block.begin(), block.end(), key,
+      [](const IndexEntry &e, uint64_t k) { return e.key < k; });
+  return IndexPos{b, (size_t)(at - block.begin())};
+}
+
+// The pair at pos, or null when pos is past its block's end. Can't fail.
+static const IndexEntry *IndexAt(const TreeIndex *index, IndexPos pos) {
+  if (pos.block >= index->blocks.size()) return nullptr;
+  const IndexBlock &block = index->blocks[pos.block];
+  return pos.at < block.size() ? &block[pos.at] : nullptr;
+}
+
 // The node holding key, lastHit first; a hit becomes lastHit. Null when the
 // key is absent; *place (when given) is then where the index would take it.
 // Called under the lock.
-static TreeNode *TreeLookup(bintree *tree, uint64_t key,
-                            IndexMap::iterator *place) {
+static TreeNode *TreeLookup(bintree *tree, uint64_t key, IndexPos *place) {
   if (tree->lastHit != nullptr && NodeKey(tree->lastHit) == key) {
     return tree->lastHit;
   }
-  auto it = tree->index->nodes.lower_bound(key);
-  if (it == tree->index->nodes.end() || it->first != key) {
-    if (place != nullptr) *place = it;
+  IndexPos pos = IndexFind(tree->index, key);
+  const IndexEntry *e = IndexAt(tree->index, pos);
+  if (e == nullptr || e->key != key) {
+    if (place != nullptr) *place = pos;
     return nullptr;
   }
-  tree->lastHit = it->second;
-  return it->second;
+  tree->lastHit = e->node;
+  return e->node;
 }
 
 // The payload stored under the key; null when absent, for a null tree or a
@@ -139,21 +162,35 @@ static void SpliceBelow(TreeNode *parent, TreeNode *node, bool onLeft) {
   node->parent = parent;
 }
 
-// Links the node at `at` (already in the index) where the insertion rule
+// The nodes just before and just after pos (null at either end). Can't
+// fail.
+static TreeNode *IndexPrev(const TreeIndex *index, IndexPos pos) {
+  if (pos.at > 0) return index->blocks[pos.block][pos.at - 1].node;
+  if (pos.block == 0) return nullptr;
+  return index->blocks[pos.block - 1].back().node;
+}
+
+static TreeNode *IndexNext(const TreeIndex *index, IndexPos pos) {
+  if (pos.at + 1 < index->blocks[pos.block].size())
+    return index->blocks[pos.block][pos.at + 1].node;
+  if (pos.block + 1 >= index->blocks.size()) return nullptr;
+  return index->blocks[pos.block + 1].front().node;
+}
+
+// Links the node at pos (already in the index) where the insertion rule
 // puts it: below its successor in the left chain, or below its predecessor
 // in the right chain. Can't fail.
-static void TreeLink(bintree *tree, IndexMap::iterator at) {
-  TreeNode *node = at->second;
+static void TreeLink(bintree *tree, IndexPos pos) {
+  TreeNode *node = tree->index->blocks[pos.block][pos.at].node;
+  uint64_t key = NodeKey(node);
   if (tree->root == nullptr) {
     tree->root = node;
-  } else if (at->first < NodeKey(tree->root)) {
-    SpliceBelow(std::next(at)->second, node, true);
+  } else if (key < NodeKey(tree->root)) {
+    SpliceBelow(IndexNext(tree->index, pos), node, true);
   } else {
-    SpliceBelow(std::prev(at)->second, node, false);
+    SpliceBelow(IndexPrev(tree->index, pos), node, false);
   }
-  if (at->first < tree->index->unvisitedFrom) {
-    tree->index->unvisitedFrom = at->first;
-  }
+  if (key < tree->index->unvisitedFrom) tree->index->unvisitedFrom = key;
 }
 
 // A new unlinked node, or null when memory runs out.
@@ -171,31 +208,68 @@ static TreeNode *NodeMake(DWORD keyLow, DWORD keyHigh, void *payload) {
   return node;
 }
 
-// Enters node into the index just before place. Returns an iterator to its
-// entry, or end() when the entry cannot be allocated.
-static IndexMap::iterator IndexAdd(TreeIndex *index, IndexMap::iterator place,
-                                   TreeNode *node) {
+// Makes room for one more element, doubling the capacity when it is
+// reached (an exact reserve would copy the whole array at every split).
+// Throws std::bad_alloc when memory runs out.
+template <typename T>
+static void ReserveOneMore(std::vector<T> *v) {
+  if (v->size() == v->capacity())
+    v->reserve(std::max<size_t>(16, 2 * v->size()));
+}
+
+// Splits the full block b in halves; pos, a place in it, follows its pair.
+// Throws std::bad_alloc when memory runs out; the index is then unchanged.
+static void IndexSplit(TreeIndex *index, size_t b, IndexPos *pos) {
+  ReserveOneMore(&index->blocks);
+  ReserveOneMore(&index->starts);
+  IndexBlock &full = index->blocks[b];
+  size_t half = full.size() / 2;
+  IndexBlock upper(full.begin() + (ptrdiff_t)half, full.end());
+  upper.reserve(kBlockMax);
+  uint64_t upperStart = upper.front().key;
+  // Nothing below allocates: the capacities are there.
+  index->blocks[b].resize(half);
+  index->blocks.insert(index->blocks.begin() + (ptrdiff_t)b + 1,
+                       std::move(upper));
+  index->starts.insert(index->starts.begin() + (ptrdiff_t)b, upperStart);
+  if (pos->at > half) *pos = IndexPos{b + 1, pos->at - half};
+}
+
+// Enters node into the index at place (from IndexFind). Returns true with
+// *place at its pair, or false when memory runs out (the index then holds
+// the same pairs as before).
+static bool IndexAdd(TreeIndex *index, IndexPos *place, TreeNode *node) {
+  if (ContainerIndexFault()) return false;
   try {
-    return index->nodes.emplace_hint(place, NodeKey(node), node);
+    if (index->blocks.empty()) {
+      IndexBlock first;
+      first.reserve(kBlockMax);
+      index->blocks.push_back(std::move(first));
+    }
+    if (index->blocks[place->block].size() >= kBlockMax) {
+      IndexSplit(index, place->block, place);
+    }
+    IndexBlock &block = index->blocks[place->block];
+    block.insert(block.begin() + (ptrdiff_t)place->at,
+                 IndexEntry{NodeKey(node), node});
+    return true;
   } catch (const std::bad_alloc &) {
-    return index->nodes.end();
+    return false;
   }
 }
 
-// Allocates, indexes (before place) and links a node for a key known
-// absent; called under the lock. Returns 0, or 8 when memory runs out
-// (nothing is then kept).
-static DWORD TreeAddNode(bintree *tree, IndexMap::iterator place, DWORD keyLow,
+// Allocates, indexes (at place) and links a node for a key known absent;
+// called under the lock. Returns 0, or 8 when memory runs out (nothing is
+// then kept).
+static DWORD TreeAddNode(bintree *tree, IndexPos place, DWORD keyLow,
                          DWORD keyHigh, void *payload) {
   TreeNode *node = NodeMake(keyLow, keyHigh, payload);
-  IndexMap::iterator at = tree->index->nodes.end();
-  if (node != nullptr) at = IndexAdd(tree->index, place, node);
-  if (at == tree->index->nodes.end()) {
+  if (node == nullptr || !IndexAdd(tree->index, &place, node)) {
     DebugText(L"ERROR: bintree_AddObject memory alloc failed (list element)");
     free(node);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  TreeLink(tree, at);
+  TreeLink(tree, place);
   InterlockedIncrement(&tree->count);
   return 0;
 }
@@ -214,7 +288,7 @@ DWORD bintree_InsertNode(bintree *tree, DWORD keyLow, DWORD keyHigh,
     return wait;
   }
   DWORD result;
-  IndexMap::iterator place = tree->index->nodes.end();
+  IndexPos place = IndexFind(tree->index, KeyOf(keyLow, keyHigh));
   if (tree->root != nullptr &&
       TreeLookup(tree, KeyOf(keyLow, keyHigh), &place) != nullptr) {
     DebugText(L"ERROR: bintree_AddObject called for existing key");
@@ -254,9 +328,14 @@ DWORD bintree_AddObjectWorker(TreeNode *start, TreeNode *node) {
 // place), drops it from the index and from lastHit and returns it. The tree
 // must not be empty. Can't fail.
 static TreeNode *TreeUnlinkSmallest(bintree *tree) {
-  auto first = tree->index->nodes.begin();
-  TreeNode *s = first->second;
-  tree->index->nodes.erase(first);
+  TreeIndex *index = tree->index;
+  IndexBlock &first = index->blocks.front();
+  TreeNode *s = first.front().node;
+  first.erase(first.begin());
+  if (first.empty()) {
+    index->blocks.erase(index->blocks.begin());
+    if (!index->starts.empty()) index->starts.erase(index->starts.begin());
+  }
   TreeNode *above = s->parent;
   if (s->right != nullptr) s->right->parent = above;
   if (above == nullptr) {
@@ -294,15 +373,20 @@ void *bintree_PruneSmallest(bintree *tree) {
 // returns it; null when every node is visited. Called under the lock.
 static TreeNode *NextUnvisited(TreeIndex *index, int restart) {
   if (restart != 0) {
-    for (auto &entry : index->nodes) entry.second->visited = 0;
+    for (IndexBlock &block : index->blocks) {
+      for (IndexEntry &e : block) e.node->visited = 0;
+    }
     index->unvisitedFrom = 0;
   }
-  auto it = index->nodes.lower_bound(index->unvisitedFrom);
-  for (; it != index->nodes.end(); ++it) {
-    index->unvisitedFrom = it->first;
-    if (it->second->visited == 0) {
-      it->second->visited = 1;
-      return it->second;
+  IndexPos pos = IndexFind(index, index->unvisitedFrom);
+  for (size_t b = pos.block; b < index->blocks.size(); b++) {
+    IndexBlock &block = index->blocks[b];
+    for (size_t at = b == pos.block ? pos.at : 0; at < block.size(); at++) {
+      index->unvisitedFrom = block[at].key;
+      if (block[at].node->visited == 0) {
+        block[at].node->visited = 1;
+        return block[at].node;
+      }
     }
   }
   return nullptr;

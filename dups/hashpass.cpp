@@ -90,6 +90,7 @@ void hashGroup(linklist *files) {
        r = linklist_FindNext(files, &cursor)) {
     hashRecord(r);
   }
+  ProgressGroupHashed();
   setAsideAliases(files);
 }
 

@@ -82,6 +82,7 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
     }
     if (got == 0) return 0;
     if (id != nullptr) id->size += got;
+    ProgressBytesHashed(got);
     if (!CryptHashData(s->hash, s->buffer, got, 0)) {
       return hashFail(L"hashCalcSHA256 - CryptHashData failed.\n");
     }

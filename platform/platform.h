@@ -6,6 +6,7 @@
 //
 //   Function                     Used for
 //   FindFirstFileW/Next/Close    directory enumeration, look-up of one path
+//   FindFirstFileExW             the enumeration of subdirectories
 //   CreateFileW/ReadFile         reading a file to hash it
 //   GetFileInformationByHandle   a file's identity (volume serial, file index)
 //   CloseHandle                  files and mutexes
@@ -54,6 +55,15 @@ void PrintFlush(void);
 // characters, '"', '\\', U+0085, U+2028, U+2029) is written as \\xHH per
 // UTF-8 byte, in every line. Ordinary names come out unchanged. Can't fail.
 std::wstring ShowPath(const wchar_t *path, int commandLine);
+
+// The status line of a long run (app/progress.cpp). StderrIsTerminal and
+// StdoutIsTerminal: 1 when that stream is an interactive terminal (a
+// console on Windows), else 0 (a file, a pipe, the null device). PrintErrW
+// writes text to standard error at once, unformatted and unbuffered; it is
+// meant for a terminal only. None of them can fail.
+int StderrIsTerminal(void);
+int StdoutIsTerminal(void);
+void PrintErrW(const wchar_t *text);
 
 // 1 when c introduces a switch argument: '-' on both builds, '/' on Windows
 // only (on Linux a leading '/' starts an absolute path). Can't fail.

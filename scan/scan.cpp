@@ -78,6 +78,8 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
   HANDLE find = FindFirstFileW(b->pattern, b->fd);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
+    if (!(b->fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      ProgressFileScanned();
     if (!takeEntry(b->fd, tree, sourceList)) continue;
     joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
     DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
@@ -87,12 +89,17 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
   return result;
 }
 
-// Second enumeration: every subdirectory, whatever the filter says.
+// Second enumeration: every subdirectory, whatever the filter says. The
+// system is asked for directories only, so that it need not look up the
+// files again; the directory bit is still tested, since the request is
+// only advisory.
 DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
                   bintree *tree, linklist *sourceList, const DescentStep *up) {
   DWORD result = 0;
   joinInto(b->pattern, b->patternCap, dir, L"*");
-  HANDLE find = FindFirstFileW(b->pattern, b->fd);
+  HANDLE find = FindFirstFileExW(b->pattern, FindExInfoBasic, b->fd,
+                                 FindExSearchLimitToDirectories, nullptr,
+                                 FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
     DWORD attr = b->fd->dwFileAttributes;
@@ -172,6 +179,7 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
   DWORD rc =
       linklist_Enqueue(g->files, path, findData, sourceList != nullptr ? 1 : 0);
   cntFilesInTree++;
+  if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);
   return rc;
 }
 

@@ -10,10 +10,10 @@ const wchar_t kEscapeBase = 0xDC00;
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0u) == 0x80u; }
 
-// The number of bytes of the valid UTF-8 sequence at s[i], or 0 when the
-// byte there does not start one (overlong forms, surrogates, values above
-// U+10FFFF and truncated sequences included). Can't fail.
-size_t SequenceLength(const std::string &s, size_t i) {
+// The number of bytes of the valid UTF-8 sequence at s[i] (of n bytes), or
+// 0 when the byte there does not start one (overlong forms, surrogates,
+// values above U+10FFFF and truncated sequences included). Can't fail.
+size_t SequenceLength(const char *s, size_t n, size_t i) {
   const unsigned char b = (unsigned char)s[i];
   size_t len = 0;
   unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
@@ -25,7 +25,7 @@ size_t SequenceLength(const std::string &s, size_t i) {
   if (b == 0xED) hi = 0x9F;  // surrogates
   if (b == 0xF0) lo = 0x90;  // overlong
   if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
-  if (len == 0 || i + len > s.size()) return 0;
+  if (len == 0 || i + len > n) return 0;
   const unsigned char second = (unsigned char)s[i + 1];
   if (second < lo || second > hi) return 0;
   for (size_t k = 2; k < len; k++) {
@@ -35,7 +35,7 @@ size_t SequenceLength(const std::string &s, size_t i) {
 }
 
 // The code point of a valid sequence of len bytes at s[i]. Can't fail.
-wchar_t DecodeSequence(const std::string &s, size_t i, size_t len) {
+wchar_t DecodeSequence(const char *s, size_t i, size_t len) {
   static const unsigned char kLeadMask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
   uint32_t cp = (unsigned char)s[i] & kLeadMask[len];
   for (size_t k = 1; k < len; k++) {
@@ -46,20 +46,24 @@ wchar_t DecodeSequence(const std::string &s, size_t i, size_t len) {
 
 }  // namespace
 
-std::wstring WideFromBytes(const std::string &bytes) {
-  std::wstring wide;
-  wide.reserve(bytes.size());
+void AppendWide(const char *bytes, size_t n, std::wstring *out) {
   size_t i = 0;
-  while (i < bytes.size()) {
-    const size_t len = SequenceLength(bytes, i);
+  while (i < n) {
+    const size_t len = SequenceLength(bytes, n, i);
     if (len == 0) {
-      wide.push_back((wchar_t)(kEscapeBase + (unsigned char)bytes[i]));
+      out->push_back((wchar_t)(kEscapeBase + (unsigned char)bytes[i]));
       i++;
     } else {
-      wide.push_back(DecodeSequence(bytes, i, len));
+      out->push_back(DecodeSequence(bytes, i, len));
       i += len;
     }
   }
+}
+
+std::wstring WideFromBytes(const std::string &bytes) {
+  std::wstring wide;
+  wide.reserve(bytes.size());
+  AppendWide(bytes.data(), bytes.size(), &wide);
   return wide;
 }
 

@@ -122,7 +122,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
   }
   const uint64_t dev = (uint64_t)st.st_dev, ino = (uint64_t)st.st_ino;
   const uint64_t size = (uint64_t)st.st_size;
-  info->dwFileAttributes = AttributesFromStat(st, std::string());
+  info->dwFileAttributes = AttributesFromStat(st, "");
   info->dwVolumeSerialNumber = (DWORD)(dev ^ (dev >> 32));
   info->nFileSizeHigh = (DWORD)(size >> 32);
   info->nFileSizeLow = (DWORD)size;

@@ -3,9 +3,12 @@
 // A listing reads the names of the directory at once and keeps those that
 // match the pattern, in the order NTFS lists them ("." and ".." first, then
 // by name with ASCII letters compared as upper case), so reports come out
-// the same whatever the file system. Each kept name is stat'ed when it is
-// handed out, without following a symbolic link; FIFOs, sockets and device
-// nodes are left out then.
+// the same whatever the file system. The names of one listing share two
+// buffers (bytes and wide), so a listing costs a few allocations, not a few
+// per name. Each kept name is stat'ed when it is handed out, without
+// following a symbolic link; FIFOs, sockets and device nodes are left out
+// then. A listing of directories only skips, unstat'ed, every name that
+// readdir already tells is something else.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,14 +23,21 @@
 
 #include "platform/posix/internal.h"
 
+// One kept name: where its bytes and its wide form lie in the listing's
+// buffers.
 struct FindName {
-  std::string bytes;
-  std::wstring wide;
+  size_t bytes;    // offset in FindState::bytes, terminated
+  size_t wide;     // offset in FindState::wide, terminated
+  size_t wideLen;  // characters, terminator excluded
+  int rank;        // 0 ".", 1 "..", 2 any other name
 };
 
 struct FindState {
   DIR *dir = nullptr;           // null for the look-up of one path
-  std::vector<FindName> names;  // the matching names, in listing order
+  bool dirsOnly = false;        // FindExSearchLimitToDirectories
+  std::string bytes;            // every kept name, each terminated
+  std::wstring wide;            // the same names decoded, each terminated
+  std::vector<FindName> names;  // the kept names, in listing order
   size_t next = 0;              // the next name to hand out
 };
 
@@ -66,80 +76,109 @@ bool HasWildcard(const std::wstring &s) {
   return s.find_first_of(L"*?") != std::wstring::npos;
 }
 
-// Fills data for name (wide) with status st. Returns false for an entry
-// that is not reported: a special file, or a name too long. Can't fail.
-bool FillFindData(const struct stat &st, const std::string &name,
-                  const std::wstring &wname, WIN32_FIND_DATAW *data) {
+// Fills data for name (bytes; wide: wlen characters) with status st.
+// Returns false for an entry that is not reported: a special file, or a
+// name too long. Can't fail.
+bool FillFindData(const struct stat &st, const char *name, const wchar_t *wname,
+                  size_t wlen, WIN32_FIND_DATAW *data) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) {
     return false;
   }
-  if (wname.size() >= MAX_PATH) return false;
+  if (wlen >= MAX_PATH) return false;
   memset(data, 0, sizeof(*data));
   data->dwFileAttributes = AttributesFromStat(st, name);
   const uint64_t size = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
   data->nFileSizeHigh = (DWORD)(size >> 32);
   data->nFileSizeLow = (DWORD)size;
-  wmemcpy(data->cFileName, wname.c_str(), wname.size() + 1);
+  wmemcpy(data->cFileName, wname, wlen + 1);
   return true;
 }
 
 // The rank of a name in the listing: "." and ".." come first. Can't fail.
-int DotRank(const std::wstring &name) {
-  return name == L"." ? 0 : name == L".." ? 1 : 2;
+int DotRank(const char *name) {
+  if (name[0] != '.') return 2;
+  if (name[1] == '\0') return 0;
+  return name[1] == '.' && name[2] == '\0' ? 1 : 2;
 }
 
 wchar_t UpperAscii(wchar_t c) {
   return (c >= L'a' && c <= L'z') ? (wchar_t)(c - (L'a' - L'A')) : c;
 }
 
-// NTFS order: ASCII letters compared as upper case, then shorter first;
-// names that differ in case only by code point. Can't fail.
-bool ListsBefore(const FindName &a, const FindName &b) {
-  if (DotRank(a.wide) != DotRank(b.wide)) {
-    return DotRank(a.wide) < DotRank(b.wide);
-  }
-  const size_t n = std::min(a.wide.size(), b.wide.size());
+// NTFS order of two names whose wide forms lie in wide: ASCII letters
+// compared as upper case, then shorter first; names that differ in case
+// only by code point. Can't fail.
+bool ListsBefore(const wchar_t *wide, const FindName &a, const FindName &b) {
+  if (a.rank != b.rank) return a.rank < b.rank;
+  const wchar_t *x = wide + a.wide;
+  const wchar_t *y = wide + b.wide;
+  const size_t n = std::min(a.wideLen, b.wideLen);
   for (size_t i = 0; i < n; i++) {
-    const wchar_t x = UpperAscii(a.wide[i]), y = UpperAscii(b.wide[i]);
-    if (x != y) return x < y;
+    const wchar_t p = UpperAscii(x[i]), q = UpperAscii(y[i]);
+    if (p != q) return p < q;
   }
-  if (a.wide.size() != b.wide.size()) return a.wide.size() < b.wide.size();
-  return a.wide < b.wide;
+  if (a.wideLen != b.wideLen) return a.wideLen < b.wideLen;
+  return wmemcmp(x, y, n) < 0;
+}
+
+// Keeps name (bytes) when its wide form matches pattern and fits a record.
+// Exhaustion ends the process.
+void KeepIfMatching(FindState *state, const char *name,
+                    const std::wstring &pattern) {
+  FindName kept = {state->bytes.size(), state->wide.size(), 0, DotRank(name)};
+  const size_t len = strlen(name);
+  AppendWide(name, len, &state->wide);
+  kept.wideLen = state->wide.size() - kept.wide;
+  state->wide.push_back(L'\0');
+  if (kept.wideLen >= MAX_PATH ||
+      !WildcardMatch(pattern.c_str(), state->wide.c_str() + kept.wide)) {
+    state->wide.resize(kept.wide);
+    return;
+  }
+  state->bytes.append(name, len + 1);
+  state->names.push_back(kept);
 }
 
 // Reads every name of the open directory that matches pattern and fits a
-// record, then sorts them. On error, false is returned with the translated
-// errno of readdir().
+// record, then sorts them. A listing of directories only passes over the
+// names readdir knows to be something else. On error, false is returned
+// with the translated errno of readdir().
 bool ReadNames(FindState *state, const std::wstring &pattern) {
   for (;;) {
     errno = 0;
     const struct dirent *ent = readdir(state->dir);
     if (ent == nullptr) break;
-    FindName name = {ent->d_name, WideFromBytes(ent->d_name)};
-    if (name.wide.size() < MAX_PATH &&
-        WildcardMatch(pattern.c_str(), name.wide.c_str())) {
-      state->names.push_back(std::move(name));
-    }
+    if (state->dirsOnly && ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN)
+      continue;
+    KeepIfMatching(state, ent->d_name, pattern);
   }
   if (errno != 0) {
     SetLastErrorFromErrno(errno);
     return false;
   }
-  std::sort(state->names.begin(), state->names.end(), ListsBefore);
+  const wchar_t *wide = state->wide.c_str();
+  std::sort(state->names.begin(), state->names.end(),
+            [wide](const FindName &a, const FindName &b) {
+              return ListsBefore(wide, a, b);
+            });
   return true;
 }
 
-// The next entry of a listing into data. On error, false is returned with
-// the last error 18 at the end.
+// The next entry of a listing into data (directories only, when asked).
+// On error, false is returned with the last error 18 at the end.
 bool NextEntry(FindState *state, WIN32_FIND_DATAW *data) {
   while (state->next < state->names.size()) {
     const FindName &name = state->names[state->next++];
+    const char *bytes = state->bytes.c_str() + name.bytes;
     struct stat st;
-    if (fstatat(dirfd(state->dir), name.bytes.c_str(), &st,
-                AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dirfd(state->dir), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;  // gone since it was listed
     }
-    if (FillFindData(st, name.bytes, name.wide, data)) return true;
+    if (state->dirsOnly && !S_ISDIR(st.st_mode)) continue;
+    if (FillFindData(st, bytes, state->wide.c_str() + name.wide, name.wideLen,
+                     data)) {
+      return true;
+    }
   }
   SetLastError(ERROR_NO_MORE_FILES);
   return false;
@@ -155,7 +194,8 @@ bool LookUpOne(const std::wstring &path, const std::wstring &last,
     SetLastErrorForPath(errno, bytes);
     return false;
   }
-  if (!FillFindData(st, BytesFromWide(last), last, data)) {
+  if (!FillFindData(st, BytesFromWide(last).c_str(), last.c_str(), last.size(),
+                    data)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
@@ -220,11 +260,11 @@ bool WildcardMatch(const wchar_t *pattern, const wchar_t *name) {
          MatchPlain(pattern, plen - 2, name);
 }
 
-DWORD AttributesFromStat(const struct stat &st, const std::string &name) {
+DWORD AttributesFromStat(const struct stat &st, const char *name) {
   DWORD attrs = 0;
   if (S_ISLNK(st.st_mode)) attrs |= FILE_ATTRIBUTE_REPARSE_POINT;
   if (S_ISDIR(st.st_mode)) attrs |= FILE_ATTRIBUTE_DIRECTORY;
-  if (!name.empty() && name[0] == '.' && name != "." && name != "..") {
+  if (name[0] == '.' && DotRank(name) == 2) {
     attrs |= FILE_ATTRIBUTE_HIDDEN;
   }
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) {
@@ -232,6 +272,25 @@ DWORD AttributesFromStat(const struct stat &st, const std::string &name) {
   }
   // A file with no other attribute is "normal", as Windows reports it.
   return attrs != 0 ? attrs : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Starts a search (of directories only when dirsOnly is set). On error,
+// INVALID_HANDLE_VALUE is returned with the last error set.
+static HANDLE FindStart(LPCWSTR pattern, WIN32_FIND_DATAW *data,
+                        bool dirsOnly) {
+  PosixObject *obj = ObjectNew(kObjectFind);
+  if (obj == nullptr) return INVALID_HANDLE_VALUE;
+  obj->find = new (std::nothrow) FindState();
+  if (obj->find == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  } else {
+    obj->find->dirsOnly = dirsOnly;
+    if (StartSearch(pattern, obj->find, data)) return obj;
+  }
+  const DWORD err = GetLastError();
+  FindFree(obj);
+  SetLastError(err);
+  return INVALID_HANDLE_VALUE;
 }
 
 // On error, INVALID_HANDLE_VALUE is returned with the last error: 2 nothing
@@ -242,18 +301,25 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  PosixObject *obj = ObjectNew(kObjectFind);
-  if (obj == nullptr) return INVALID_HANDLE_VALUE;
-  obj->find = new (std::nothrow) FindState();
-  if (obj->find == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  } else if (StartSearch(pattern, obj->find, data)) {
-    return obj;
+  return FindStart(pattern, data, false);
+}
+
+// As FindFirstFileW; FindExSearchLimitToDirectories lists directories only
+// (the look-up of one path ignores it, as Windows may). On error,
+// INVALID_HANDLE_VALUE is returned with the last error of FindFirstFileW, or
+// 87 for an info level, search operation, filter or flag not supported.
+HANDLE FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, void *data,
+                        FINDEX_SEARCH_OPS op, void *filter, DWORD flags) {
+  const bool supported =
+      (level == FindExInfoStandard || level == FindExInfoBasic) &&
+      (op == FindExSearchNameMatch || op == FindExSearchLimitToDirectories) &&
+      filter == nullptr && (flags & ~FIND_FIRST_EX_LARGE_FETCH) == 0;
+  if (pattern == nullptr || data == nullptr || !supported) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
   }
-  const DWORD err = GetLastError();
-  FindFree(obj);
-  SetLastError(err);
-  return INVALID_HANDLE_VALUE;
+  return FindStart(pattern, static_cast<WIN32_FIND_DATAW *>(data),
+                   op == FindExSearchLimitToDirectories);
 }
 
 // On error, FALSE is returned with the last error 18 at the end of the

@@ -54,11 +54,14 @@ void SetLastErrorForPath(int err, const std::string &path);
 // their single bytes; a character no UTF-8 can carry becomes U+FFFD. The
 // one encoder of names and of output. Can't fail.
 void AppendUtf8(const wchar_t *text, size_t len, std::string *out);
+// Decodes n bytes as WideFromBytes does, appending to out (no terminator).
+// Can't fail.
+void AppendWide(const char *bytes, size_t n, std::wstring *out);
 // The bytes of a wide path for the OS. Can't fail.
 std::string PathBytes(const wchar_t *path);
 // Windows attributes of a file with status st whose name is name (bytes; an
 // empty name sets no hidden bit). Can't fail.
-DWORD AttributesFromStat(const struct stat &st, const std::string &name);
+DWORD AttributesFromStat(const struct stat &st, const char *name);
 
 // ---- Formatting ----
 // Formats into *buf, growing it as needed (capped at a few million

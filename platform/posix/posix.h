@@ -7,8 +7,8 @@
 // argument or flag a stand-in does not support fails with code 87.
 //
 // Where each stand-in lives (platform/posix/), and what it is built on:
-//   find.cpp      FindFirstFileW, FindNextFileW, FindClose
-//                 (opendir, readdir, fstatat, stat)
+//   find.cpp      FindFirstFileW, FindFirstFileExW, FindNextFileW,
+//                 FindClose (opendir, readdir, fstatat, stat)
 //   files.cpp     CreateFileW, ReadFile, GetFileInformationByHandle,
 //                 DeleteFileW, RemoveDirectoryW
 //                 (open, read, fstat, posix_fadvise, lstat, unlink, rmdir)
@@ -24,6 +24,7 @@
 //                 (OpenSSL EVP_sha256)
 //   ui.cpp        wsprintfW, MessageBoxW (vswprintf, stderr, /dev/tty)
 //   output.cpp    PrintW, PrintWv, PrintA, PrintFlush, IsSwitchPrefix
+//   progress.cpp  StderrIsTerminal, StdoutIsTerminal, PrintErrW (isatty)
 //   encoding.cpp  WideFromBytes, BytesFromWide
 #pragma once
 
@@ -165,6 +166,18 @@ struct BY_HANDLE_FILE_INFORMATION {
 // (a name starting with '.'), read-only (owner write bit clear), else
 // FILE_ATTRIBUTE_NORMAL for a plain file.
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
+// Both info levels fill the same record. FindExSearchLimitToDirectories
+// hands out directories only, and costs no status call for the other names
+// whose type the directory itself records. Of the flags only
+// FIND_FIRST_EX_LARGE_FETCH (no effect here) is supported.
+enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
+enum FINDEX_SEARCH_OPS {
+  FindExSearchNameMatch = 0,
+  FindExSearchLimitToDirectories = 1
+};
+#define FIND_FIRST_EX_LARGE_FETCH 0x2u
+HANDLE FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, void *data,
+                        FINDEX_SEARCH_OPS op, void *filter, DWORD flags);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW *data);
 BOOL FindClose(HANDLE find);
 
