@@ -31,18 +31,22 @@ bool IsFullyQualified(const wchar_t *p) {
   return p[0] != L'\0' && p[1] == L':' && IsSep(p[2]);
 }
 
-// Fully qualified, and no component after the root is empty, "." or "..":
-// the system would take the text as it is. Can't fail.
+// "." or ".." as the n characters at c. Can't fail.
+bool IsDotName(const wchar_t *c, size_t n) {
+  return (n == 1 && c[0] == L'.') || (n == 2 && c[0] == L'.' && c[1] == L'.');
+}
+
+// Fully qualified, no component after the root "." or "..", and no empty
+// one but a trailing separator's: the system would take the text as it is.
+// Can't fail.
 bool IsPlainAbsolute(const wchar_t *p) {
   if (!IsFullyQualified(p)) return false;
   const wchar_t *c = IsUnc(p) ? p + 2 : p + 3;
   for (;;) {
     const size_t n = wcscspn(c, L"\\/");
-    if (c[n] == L'\0') return true;  // the last component may be anything
-    if (n == 0 || (n == 1 && c[0] == L'.') ||
-        (n == 2 && c[0] == L'.' && c[1] == L'.')) {
-      return false;
-    }
+    if (IsDotName(c, n)) return false;
+    if (c[n] == L'\0') return true;
+    if (n == 0) return false;
     c += n + 1;
   }
 }

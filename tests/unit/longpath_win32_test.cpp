@@ -70,6 +70,7 @@ TEST(LongPathForm, DotComponentsAndRepeatedSeparatorsAreResolvedFirst) {
   // The verbatim form would take "." and ".." as names: they are folded.
   EXPECT_EQ(L"\\\\?\\C:\\" + tail, Form(L"C:\\x\\..\\" + tail));
   EXPECT_EQ(L"\\\\?\\C:\\" + tail, Form(L"C:\\.\\" + tail));
+  EXPECT_EQ(L"\\\\?\\C:\\" + tail, Form(L"C:\\" + tail + L"\\x\\.."));
   EXPECT_EQ(L"\\\\?\\C:\\d\\" + tail, Form(L"C:\\d\\\\" + tail));
 }
 
