@@ -46,7 +46,7 @@ uint32_t ProgressRedrawText(const Progress *p, wchar_t *buf) {
       p->bytesHashed < p->bytesToHash ? p->bytesHashed : p->bytesToHash;
   buf[0] = L'\r';
   int n = swprintf(buf + 1, kProgressLineCap,
-                   L"%u files scanned, %u groups hashed, %llu of %llu MiB",
+                   L"%u files scanned, %u groups hashed (%llu of %llu MiB)",
                    p->filesScanned, p->groupsHashed,
                    (unsigned long long)(hashed >> 20),
                    (unsigned long long)(p->bytesToHash >> 20));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "app/app.h"
@@ -202,9 +203,49 @@ void MakeScratch() {
   }
 }
 
+// value made absolute against cwd.
+std::string Absolute(const std::string &cwd, const std::string &value) {
+  return value.empty() || value[0] == '/' ? value : cwd + "/" + value;
+}
+
+// libFuzzer reads the arguments after the scratch directory has become the
+// current one: corpus paths, the artifact prefix and the exact artifact
+// path are made absolute before, and artifacts go by default where the
+// run was started.
+void AbsoluteArguments(int *argc, char ***argv) {
+  // Never destroyed: libFuzzer keeps using the strings to the end.
+  static std::vector<char *> &args = *new std::vector<char *>;
+  char *cwd = getcwd(nullptr, 0);
+  if (cwd == nullptr) abort();
+  const std::string here = cwd;
+  free(cwd);
+  const std::string kPrefix = "-artifact_prefix=",
+                    kExact = "-exact_artifact_path=";
+  bool prefixGiven = false;
+  args.push_back((*argv)[0]);
+  for (int i = 1; i < *argc; i++) {
+    const std::string arg = (*argv)[i];
+    if (arg[0] != '-') {
+      args.push_back(strdup(Absolute(here, arg).c_str()));
+    } else if (arg.rfind(kPrefix, 0) == 0 || arg.rfind(kExact, 0) == 0) {
+      const size_t eq = arg.find('=') + 1;
+      prefixGiven = prefixGiven || arg.rfind(kPrefix, 0) == 0;
+      const std::string value = Absolute(here, arg.substr(eq));
+      args.push_back(strdup((arg.substr(0, eq) + value).c_str()));
+    } else {
+      args.push_back((*argv)[i]);
+    }
+  }
+  if (!prefixGiven) args.push_back(strdup((kPrefix + here + "/").c_str()));
+  *argc = (int)args.size();
+  args.push_back(nullptr);
+  *argv = args.data();
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+  AbsoluteArguments(argc, argv);
   MakeScratch();
   return 0;
 }

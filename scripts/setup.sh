@@ -3,7 +3,10 @@
 # Run as root; otherwise prints the apt-get command to run and stops.
 set -euo pipefail
 
+# clang and its runtime libraries (libFuzzer, the sanitizers) build the
+# fuzz targets of the linux-fuzz preset.
 packages=(cmake ninja-build g++ libssl-dev libgtest-dev
+          clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix wine64 "$@")
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both builds (Linux with sanitizers, Linux release, Windows) and runs
-# every test: natively on Linux, under Wine for Windows.
+# Builds every preset (Linux with sanitizers, Linux release, Linux fuzz
+# targets, Windows) and runs every test: natively on Linux, under Wine for
+# Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,6 +9,8 @@ scripts/setup.sh
 start=$(date +%s)
 cmake --workflow --preset linux-debug
 cmake --workflow --preset linux-release
+# Each fuzz target for a bounded time (30 s) from its seed corpus.
+cmake --workflow --preset linux-fuzz
 
 source scripts/wine-env.sh
 cmake --preset windows-release

@@ -8,8 +8,8 @@
 //                                  a three-level tree, a fifth of them copies
 //   twinsift_corpus large DIR      DIR/large: 40 files of 64 MiB, half of
 //                                  them in identical pairs
-//   twinsift_corpus sizes N DIR    DIR/sizes: N sparse files in one folder,
-//                                  each of another size
+//   twinsift_corpus sizes N DIR    DIR/sizes: N sparse files, 1,000 to a
+//                                  folder, each of another size
 //
 // Each command also writes DIR/hashed.list: the files whose size another
 // file of the run shares, that is the files a size-first finder must read.
@@ -208,8 +208,8 @@ Plan LargePlan(const std::string &dir) {
   return plan;
 }
 
-// Distinct sizes: n sparse files in one folder, sizes a shuffled range so
-// the size index sees them in no particular order.
+// Distinct sizes: n sparse files, 1,000 to a folder, sizes a shuffled range
+// so the size index sees them in no particular order.
 Plan SizesPlan(const std::string &dir, uint64_t n) {
   Random rnd{20240603};
   std::vector<uint64_t> sizes(n);
@@ -218,7 +218,9 @@ Plan SizesPlan(const std::string &dir, uint64_t n) {
     std::swap(sizes[i], sizes[rnd.Between(0, i)]);
   Plan plan;
   for (uint64_t i = 0; i < n; i++)
-    plan.push_back({dir + "/sizes/" + Numbered("f%07llu", i), sizes[i], 0});
+    plan.push_back({dir + "/sizes/" + Numbered("d%03llu/", i / 1000) +
+                        Numbered("f%07llu", i),
+                    sizes[i], 0});
   return plan;
 }
 

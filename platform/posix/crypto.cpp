@@ -59,6 +59,14 @@ BOOL CopyOut(const void *value, DWORD size, BYTE *data, DWORD *len) {
   return TRUE;
 }
 
+// SHA-256 as fetched once from the default provider: setting up a digest
+// by name for every file would fetch it again each time. Null when the
+// provider has none.
+const EVP_MD *Sha256(void) {
+  static EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return md;
+}
+
 }  // namespace
 
 // Only PROV_RSA_AES with CRYPT_VERIFYCONTEXT and the default provider. On
@@ -91,8 +99,8 @@ BOOL CryptCreateHash(HCRYPTPROV prov, ALG_ID alg, HCRYPTKEY key, DWORD flags,
   }
   CryptHash *h =
       new (std::nothrow) CryptHash{kHash, EVP_MD_CTX_new(), false, {}};
-  if (h == nullptr || h->ctx == nullptr ||
-      EVP_DigestInit_ex(h->ctx, EVP_sha256(), nullptr) != 1) {
+  if (h == nullptr || h->ctx == nullptr || Sha256() == nullptr ||
+      EVP_DigestInit_ex(h->ctx, Sha256(), nullptr) != 1) {
     if (h != nullptr) EVP_MD_CTX_free(h->ctx);
     delete h;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

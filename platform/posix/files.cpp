@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <string>
 
 #include "platform/posix/internal.h"
@@ -31,24 +32,29 @@ bool IsSupportedOpen(DWORD access, DWORD share, SECURITY_ATTRIBUTES *sa,
          templ == nullptr;
 }
 
-// Opens path for reading without blocking on a FIFO, then makes reads
-// blocking again. Returns the descriptor of a regular file; on error, -1 is
-// returned with the last error set (5 for anything but a regular file).
-int OpenRegular(const std::string &path) {
+// Files up to this size are read whole by the kernel's first read-ahead:
+// for them the sequential hint changes nothing and is not passed on.
+const off_t kHintMinSize = 128 * 1024;
+
+// Opens path for reading without blocking on a FIFO, and fills *st with its
+// status. O_NONBLOCK stays set: reads of a regular file ignore it. Returns
+// the descriptor of a regular file; on error, -1 is returned with the last
+// error set (5 for anything but a regular file).
+int OpenRegular(const std::string &path, struct stat *st) {
   const int fd =
       open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     SetLastErrorForPath(errno, path);
     return -1;
   }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);  // as Windows refuses a directory
     close(fd);
     return -1;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (st->st_size > kHintMinSize) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   return fd;
 }
 
@@ -69,21 +75,30 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  const int fd = OpenRegular(PathBytes(path));
-  if (fd < 0) return INVALID_HANDLE_VALUE;
-  PosixObject *obj = ObjectNew(kObjectFile);
+  FileState *file = new (std::nothrow) FileState();
+  if (file == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = OpenRegular(PathBytes(path), &file->st);
+  PosixObject *obj = fd < 0 ? nullptr : ObjectNew(kObjectFile);
   if (obj == nullptr) {
-    close(fd);
+    if (fd >= 0) close(fd);
+    delete file;
     return INVALID_HANDLE_VALUE;
   }
   obj->fd = fd;
+  obj->file = file;
   return obj;
 }
 
-// Reads up to toRead bytes; fewer only at the end of the file (0 there).
-// On error, FALSE is returned with the last error 6 (not a file handle), 87
-// (overlapped or no count) or the translated errno; *read holds the bytes
-// read before the failure.
+// Reads up to toRead bytes; fewer only at the end of the file (0 there). A
+// regular file (the only kind this layer opens) reads short only at its
+// end: a short read ends the call, and the next call returns 0 at once, as
+// the system would have had the file not grown in between. On error, FALSE
+// is returned with the last error 6 (not a file handle), 87 (overlapped or
+// no count) or the translated errno; *read holds the bytes read before the
+// failure.
 BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
               OVERLAPPED *ovl) {
   PosixObject *obj = ObjectFromHandle(file, kObjectFile);
@@ -93,33 +108,32 @@ BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
     return FALSE;
   }
   *read = 0;
-  while (*read < toRead) {
-    const ssize_t n = ::read(obj->fd, (char *)buf + *read, toRead - *read);
+  while (*read < toRead && !obj->file->atEnd) {
+    const size_t wanted = toRead - *read;
+    const ssize_t n = ::read(obj->fd, (char *)buf + *read, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       SetLastErrorFromErrno(errno);
       return FALSE;
     }
-    if (n == 0) break;
     *read += (DWORD)n;
+    obj->file->atEnd = (size_t)n < wanted;
   }
   return TRUE;
 }
 
-// On error, FALSE is returned with the last error 6 (not a file handle), 87
-// (no record) or the translated errno of fstat().
+// The file's status as taken when it was opened: the identity cannot have
+// changed since, the size and times only through a writer working on the
+// file meanwhile. On error, FALSE is returned with the last error 6 (not a
+// file handle) or 87 (no record).
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
   PosixObject *obj = ObjectFromHandle(file, kObjectFile);
   if (obj == nullptr) return FALSE;
-  struct stat st;
   if (info == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (fstat(obj->fd, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  const struct stat &st = obj->file->st;
   const uint64_t dev = (uint64_t)st.st_dev, ino = (uint64_t)st.st_ino;
   const uint64_t size = (uint64_t)st.st_size;
   info->dwFileAttributes = AttributesFromStat(st, "");

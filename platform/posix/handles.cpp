@@ -44,6 +44,7 @@ BOOL CloseHandle(HANDLE h) {
   if (ObjectFromHandle(h, kObjectFile) == nullptr) return FALSE;
   const int rc = close(obj->fd);
   const int err = errno;
+  delete obj->file;
   ObjectFree(obj);
   if (rc != 0 && err != EINTR) {
     SetLastErrorFromErrno(err);

@@ -23,11 +23,21 @@ enum : uint32_t {
 
 struct FindState;
 
+// An open file: its status taken when it was opened, and whether a read
+// has met its end.
+struct FileState {
+  struct stat st;
+  bool atEnd;
+};
+
 struct PosixObject {
   uint32_t kind;
   int fd;                 // kObjectFile
   pthread_mutex_t mutex;  // kObjectMutex
-  FindState *find;        // kObjectFind
+  union {
+    FindState *find;  // kObjectFind
+    FileState *file;  // kObjectFile
+  };
 };
 
 // A new object of that kind, other fields cleared. On error, null is

@@ -170,10 +170,15 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
 // hands out directories only, and costs no status call for the other names
 // whose type the directory itself records. Of the flags only
 // FIND_FIRST_EX_LARGE_FETCH (no effect here) is supported.
-enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
+enum FINDEX_INFO_LEVELS {
+  FindExInfoStandard = 0,
+  FindExInfoBasic = 1,
+  FindExInfoMaxInfoLevel = 2
+};
 enum FINDEX_SEARCH_OPS {
   FindExSearchNameMatch = 0,
-  FindExSearchLimitToDirectories = 1
+  FindExSearchLimitToDirectories = 1,
+  FindExSearchLimitToDevices = 2
 };
 #define FIND_FIRST_EX_LARGE_FETCH 0x2u
 HANDLE FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, void *data,
@@ -183,12 +188,16 @@ BOOL FindClose(HANDLE find);
 
 // ---- Files ----
 // Opens read-only (only GENERIC_READ and OPEN_EXISTING are supported), never
-// blocks on a special file, hints sequential access.
+// blocks on a special file, hints sequential access (for files larger than
+// the kernel's first read-ahead).
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
                    SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
                    HANDLE templ);
+// After a short read the next one returns 0 without asking the system.
 BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
               OVERLAPPED *ovl);
+// The status as of CreateFileW (taken by the same call that checks the
+// file), not a new look-up.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 BOOL CloseHandle(HANDLE h);
 // Refuses a read-only file (owner write bit clear) with code 5.

@@ -47,6 +47,16 @@ std::wstring TwinSiftExe() {
   return L"";
 }
 
+// A sanitizer report on the program's standard error (a leak, a bad memory
+// access, undefined behaviour) fails the test, whatever the test itself
+// checks: most runs look at the output only, not at the exit code.
+static void ExpectNoSanitizerReport(const std::string &err) {
+  if (err.find("Sanitizer") != std::string::npos ||
+      err.find("runtime error:") != std::string::npos) {
+    ADD_FAILURE() << "twinsift reported a fault under the sanitizers:\n" << err;
+  }
+}
+
 RunResult RunTwinSift(const std::vector<std::wstring> &args,
                       const std::wstring &cwd) {
   RunResult result;
@@ -63,6 +73,7 @@ RunResult RunTwinSift(const std::vector<std::wstring> &args,
   result.exitCode = run.exitCode;
   result.out = run.out;
   result.err = run.err;
+  ExpectNoSanitizerReport(run.err);
   return result;
 }
 

@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# TwinSift side by side with fdupes, jdupes, rdfind and rmlint on generated
+# corpora: median wall time and peak RSS of each tool, warm page cache.
+#
+#   bench/compare.sh [--runs N] [--build-dir DIR] [--keep-going]
+#
+# Setup: as root, installs what is missing from Debian's packages (the four
+# peers, GNU time, openssl and the build tools); as another user it prints
+# the apt-get command and stops. Build: the linux-release preset
+# (build/linux-release), or the build named by --build-dir (it must hold
+# twinsift and twinsift_corpus, built with -DTWINSIFT_BENCH=ON in Release).
+#
+# Corpora are written from fixed seeds by twinsift_corpus into a temporary
+# folder (mktemp -d; set TMPDIR to move it, it needs about 7 GB free),
+# one at a time, and removed at the end. For each corpus every file is read
+# once (the page cache is then warm), TwinSift runs once unmeasured, then
+# every tool runs N times (default 3); the medians are reported. The peers
+# run find-only: nothing is deleted, reports go to /dev/null, their result
+# files (rdfind, rmlint) into the temporary folder. Only the process times
+# and sizes of the peers are taken; nothing of theirs is used otherwise.
+#
+# Output: markdown tables on standard output (README.md holds the last
+# ones); progress on standard error. Takes about 10 minutes on 2 cores.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=3
+build=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs="$2"; shift 2 ;;
+    --build-dir) build="$2"; shift 2 ;;
+    *) echo "usage: bench/compare.sh [--runs N] [--build-dir DIR]" >&2; exit 2 ;;
+  esac
+done
+
+say() { echo "compare: $(date +%T) $*" >&2; }
+
+# ---- Setup: the peers and the tools to build and measure -------------------
+install_missing() {
+  local packages=(fdupes jdupes rdfind rmlint time openssl cmake ninja-build
+                  g++ libssl-dev libgtest-dev)
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
+      missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Run as root: apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  say "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >&2
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+}
+
+build_release() {
+  if [ -z "$build" ]; then
+    say "building the linux-release preset"
+    cmake --preset linux-release >&2
+    cmake --build --preset linux-release --target twinsift twinsift_corpus >&2
+    build=build/linux-release
+  fi
+  TS="$(realpath "$build/twinsift")"
+  GEN="$(realpath "$build/twinsift_corpus")"
+  [ -x "$TS" ] && [ -x "$GEN" ] || { echo "no twinsift in $build" >&2; exit 1; }
+}
+
+install_missing
+build_release
+
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$tmp/out"
+
+# ---- Measuring ---------------------------------------------------------------
+# median FILE COLUMN: the median of that column of the lines in FILE.
+median() {
+  awk -v c="$2" '{print $c}' "$1" | sort -g |
+    awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
+}
+
+# measure NAME CMD...: runs CMD $runs times in $tmp/out, standard streams to
+# /dev/null; leaves "seconds peak-KB" in $tmp/result.NAME, or "failed".
+measure() {
+  local name="$1" log="$tmp/times"
+  shift
+  : > "$log"
+  for _ in $(seq "$runs"); do
+    if ! (cd "$tmp/out" && /usr/bin/time -f "%e %M" -a -o "$log" "$@" \
+            > /dev/null 2> /dev/null); then
+      echo failed > "$tmp/result.$name"
+      return 0
+    fi
+  done
+  echo "$(median "$log" 1) $(median "$log" 2)" > "$tmp/result.$name"
+  rm -f "$tmp"/out/*
+}
+
+seconds() { cut -d' ' -f1 "$tmp/result.$1"; }
+peak_kb() { cut -d' ' -f2 "$tmp/result.$1"; }
+
+# The rows of every table: label, then the command before the folders.
+rows=(
+  "TwinSift|$TS -r"
+  "fdupes -r -q|fdupes -r -q"
+  "fdupes -r (default)|fdupes -r"
+  "jdupes -r -q|jdupes -r -q"
+  "jdupes -r (default)|jdupes -r"
+  "rdfind (default)|rdfind -outputname $tmp/out/results.txt"
+  "rmlint (default)|rmlint"
+)
+
+# table KEY TITLE FILES: the markdown table of one corpus.
+table() {
+  local key="$1" title="$2" files="$3" ours row label
+  ours="$(seconds "$key.0")"
+  echo
+  echo "**$title**"
+  echo
+  echo "| tool | median s | tool / TwinSift | peak RSS MB | RSS bytes per file |"
+  echo "|---|---:|---:|---:|---:|"
+  for i in "${!rows[@]}"; do
+    label="${rows[$i]%%|*}"
+    if [ "$(cat "$tmp/result.$key.$i")" = failed ]; then
+      echo "| $label | failed | | | |"
+      continue
+    fi
+    awk -v l="$label" -v t="$(seconds "$key.$i")" -v o="$ours" \
+        -v k="$(peak_kb "$key.$i")" -v n="$files" 'BEGIN {
+      printf "| %s | %.2f | %.2f | %.1f | %.0f |\n", l, t, (o > 0 ? t / o : 0),
+             k / 1024, k * 1024 / n }'
+  done
+  echo
+  peers "$key"
+}
+
+# peers KEY: the fastest and the leanest peer row against TwinSift.
+peers() {
+  local i fast="" fastT="" lean="" leanK=""
+  for i in "${!rows[@]}"; do
+    [ "$i" -eq 0 ] && continue
+    [ "$(cat "$tmp/result.$1.$i")" = failed ] && continue
+    if [ -z "$fastT" ] || awk -v a="$(seconds "$1.$i")" -v b="$fastT" \
+         'BEGIN {exit !(a < b)}'; then
+      fast="${rows[$i]%%|*}"; fastT="$(seconds "$1.$i")"
+    fi
+    if [ -z "$leanK" ] || [ "$(peak_kb "$1.$i")" -lt "$leanK" ]; then
+      lean="${rows[$i]%%|*}"; leanK="$(peak_kb "$1.$i")"
+    fi
+  done
+  awk -v f="$fast" -v ft="$fastT" -v o="$(seconds "$1.0")" -v l="$lean" \
+      -v lk="$leanK" -v ok="$(peak_kb "$1.0")" 'BEGIN {
+    printf "Fastest peer: %s, %.2f s, %.2f times TwinSift'"'"'s time. ", f, ft, ft / o;
+    printf "Leanest peer: %s; TwinSift'"'"'s peak RSS is %.1f times its.\n", l, ok / lk }'
+}
+
+# run_corpus KEY [nodata]: every row on the corpus folders in $dirs. The
+# files are read once first, unless they hold no data (sparse files).
+run_corpus() {
+  local key="$1" i
+  say "$key: warming the page cache"
+  # shellcheck disable=SC2086  # $dirs holds one or two folders
+  if [ "${2:-}" != nodata ]; then
+    find $dirs -type f -print0 | xargs -0 cat > /dev/null
+  fi
+  $TS -r $dirs > /dev/null
+  for i in "${!rows[@]}"; do
+    say "$key: ${rows[$i]%%|*}"
+    # shellcheck disable=SC2086  # the command and folders split on purpose
+    measure "$key.$i" ${rows[$i]#*|} $dirs
+  done
+}
+
+# openssl_over KEY: openssl dgst -sha256 over the files TwinSift hashes.
+openssl_over() {
+  say "$1: openssl dgst -sha256 over the same files"
+  measure "$1.ssl" xargs -a "$corpus/hashed.list" openssl dgst -sha256
+}
+
+# Sets $corpus, $dirs, $files, $hashed (files, bytes) for a new corpus.
+generate() {
+  corpus="$tmp/$1"
+  say "$1: writing the corpus"
+  summary="$("$GEN" "${@:2}" "$corpus")"
+  sync
+  files="$(echo "$summary" | awk '{print $1}')"
+  hashed="$(echo "$summary" | awk -F'; ' '{print $2}' | awk '{print $1, $3}')"
+}
+
+hashing_line() {
+  local key="$1"
+  awk -v s="$(seconds "$key.ssl")" -v o="$(seconds "$key.0")" \
+      -v h="$hashed" 'BEGIN {
+    split(h, f, " "); sub(/\(/, "", f[2]);
+    printf "\nTwinSift hashes %d files (%.0f MB). `openssl dgst -sha256` over the same files: %.2f s; TwinSift hashing throughput = %.2f of openssl'"'"'s (target at least 0.90).\n",
+           f[1], f[2] / 1e6, s, s / o }'
+}
+
+start=$(date +%s)
+{
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GB", $2/1048576}' /proc/meminfo) RAM, Linux $(uname -r), $(. /etc/os-release; echo "$PRETTY_NAME")."
+  echo "Peers: $(dpkg-query -W -f='${Package} ${Version}, ' fdupes jdupes rdfind rmlint | sed 's/, $//')."
+  echo "Median of $runs runs each, warm page cache; times in seconds of wall clock."
+}
+
+generate camera camera
+dirs="$corpus/card $corpus/library"
+run_corpus camera
+openssl_over camera
+table camera "Camera import: \`-r card library\`, 1,000 pictures on the card (half already in the library under other names), 10,000 in 400 dated folders, 100 KB to 1 MB" "$files"
+hashing_line camera
+rm -rf "$corpus"
+
+generate small small
+dirs="$corpus/small"
+run_corpus small
+table small "Many small files: \`-r\`, 100,000 files of 1 to 16 KiB in a three-level tree, a fifth of them copies" "$files"
+rm -rf "$corpus"
+
+generate large large
+dirs="$corpus/large"
+run_corpus large
+openssl_over large
+table large "Large duplicates: \`-r\`, 40 files of 64 MiB, 10 identical pairs" "$files"
+hashing_line large
+rm -rf "$corpus"
+
+for n in 100000 300000; do
+  generate "sizes$n" sizes "$n"
+  dirs="$corpus/sizes"
+  run_corpus "sizes$n" nodata
+  table "sizes$n" "Distinct sizes: \`-r\`, $(printf "%'d" "$n") sparse files of different sizes, 1,000 to a folder (nothing to hash)" "$files"
+  rm -rf "$corpus"
+done
+awk -v a="$(seconds sizes100000.0)" -v b="$(seconds sizes300000.0)" 'BEGIN {
+  printf "\nTwinSift, 300,000 distinct sizes against 100,000: %.2f times the time (target at most 3.5).\n", b / a }'
+echo
+echo "Whole benchmark: $(( $(date +%s) - start )) s."

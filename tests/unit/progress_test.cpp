@@ -1,0 +1,117 @@
+// The status line: its throttle, its text, and the counters the scan
+// raises.
+#include <cstdlib>
+#include <string>
+
+#include "app/app.h"
+#include "scan/scan.h"
+#include "support/harness.h"
+
+namespace {
+
+std::wstring Redraw(const Progress &p) {
+  wchar_t buf[kProgressTextCap];
+  ProgressRedrawText(&p, buf);
+  return buf;
+}
+
+TEST(ProgressLine, RedrawsAtMostFourTimesASecond) {
+  Progress p = {};
+  p.lastDrawMs = 1000;
+  EXPECT_EQ(ProgressDue(&p, 1000), 0);
+  EXPECT_EQ(ProgressDue(&p, 1249), 0);
+  EXPECT_EQ(ProgressDue(&p, 1250), 1);
+  // Ticks every millisecond for two seconds draw seven more times.
+  int draws = 0;
+  for (uint64_t now = 1000; now < 3000; now++) {
+    if (ProgressDue(&p, now)) {
+      draws++;
+      p.lastDrawMs = now;
+    }
+  }
+  EXPECT_EQ(draws, 7);  // at 1250, 1500, ... 2750
+}
+
+TEST(ProgressLine, TextShowsTheCountersInMiB) {
+  Progress p = {};
+  p.filesScanned = 123456;
+  p.groupsHashed = 789;
+  p.bytesHashed = 5ull << 30;
+  p.bytesToHash = 12ull << 30;
+  EXPECT_EQ(Redraw(p),
+            L"\r123456 files scanned, 789 groups hashed (5120 of 12288 MiB)");
+  // A group hashed again after a failure never shows more than the total.
+  p.bytesHashed = 13ull << 30;
+  EXPECT_EQ(Redraw(p),
+            L"\r123456 files scanned, 789 groups hashed (12288 of 12288 MiB)");
+}
+
+TEST(ProgressLine, ShorterLineBlanksTheRestOfTheOldOne) {
+  Progress p = {};
+  std::wstring line = L"0 files scanned, 0 groups hashed (0 of 0 MiB)";
+  wchar_t buf[kProgressTextCap];
+  EXPECT_EQ(ProgressRedrawText(&p, buf), line.size());
+  p.shownWidth = (uint32_t)line.size() + 5;
+  EXPECT_EQ(ProgressRedrawText(&p, buf), line.size());
+  EXPECT_EQ(std::wstring(buf), L"\r" + line + L"     ");
+  ProgressClearText(3, buf);
+  EXPECT_EQ(std::wstring(buf), L"\r   \r");
+  ProgressClearText(0, buf);
+  EXPECT_EQ(std::wstring(buf), L"\r\r");
+}
+
+// A group's files count towards the bytes to hash from its second file on.
+TEST(ProgressLine, TotalToHashCountsGroupsOfTwoOrMore) {
+  progress = Progress{};
+  ProgressFileRecorded(100, 1);
+  EXPECT_EQ(progress.bytesToHash, 0u);
+  ProgressFileRecorded(100, 2);
+  EXPECT_EQ(progress.bytesToHash, 200u);
+  ProgressFileRecorded(100, 3);
+  ProgressFileRecorded(7, 1);
+  EXPECT_EQ(progress.bytesToHash, 300u);
+}
+
+class ProgressScanTest : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    optionsClear();
+    progress = Progress{};
+    tree = bintree_Allocate();
+    source = linklist_Allocate();
+  }
+  void TearDown() override {
+    while (!bintree_IsEmpty(tree)) {
+      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
+      linklist_DeAllocate(g->files);
+      free(g);
+    }
+    bintree_DeAllocate(tree);
+    linklist_DeAllocate(source);
+    E2ETest::TearDown();
+  }
+  bintree *tree = nullptr;
+  linklist *source = nullptr;
+};
+
+// Every file entry is counted as scanned, recorded or not; the total to
+// hash is what the hashing pass will read: groups of two or more, with the
+// destination files that joined them.
+TEST_F(ProgressScanTest, ScanCountsFilesAndTheBytesToHash) {
+  MakeFile("src/a", "abc");
+  MakeFile("src/b", "xyz");
+  MakeFile("src/c", "12345");
+  MakeEmptyFile("src/empty");
+  MakeFile("dst/d", "abc");
+  MakeFile("dst/e", "1234567");
+  MakeSubdir("src/sub");
+  ScanDirectory(At("src").c_str(), L"*", tree, source);
+  EXPECT_EQ(progress.filesScanned, 4u);
+  EXPECT_EQ(progress.bytesToHash, 6u);
+  ScanDirectory(At("dst").c_str(), L"*", tree, nullptr);
+  EXPECT_EQ(progress.filesScanned, 6u);
+  EXPECT_EQ(progress.bytesToHash, 9u);
+}
+
+}  // namespace
