@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "containers/containers.h"
 #include "scan/scan.h"
@@ -16,6 +17,10 @@ void SystemErrorText(wchar_t *buf, DWORD capacity);
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree);
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files);
 void EraseFile(const wchar_t *path);
+// The block of R's set: group holds, in list order, at least every record
+// of R's group that may match R (the whole group, or the records whose
+// digest equals R's). Prints and erases as CompareHashesDisplayMatches.
+void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);

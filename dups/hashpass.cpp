@@ -1,7 +1,11 @@
 // The hashing pass: hashes every size group reached from a source file and
 // hands each source file to the match report.
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <map>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/app.h"
@@ -94,8 +98,51 @@ void hashGroup(linklist *files) {
   setAsideAliases(files);
 }
 
+// A large group is indexed after each hashing of it, so that a source
+// visit looks only at the records of its own digest: visiting every source
+// file of a group of n files then costs O(n log n), not O(n^2).
+const DWORD kIndexedGroup = 64;
+
+using Digest = std::array<uint8_t, SHA256_BYTES>;
+
+struct GroupIndex {
+  std::unordered_map<std::wstring_view, FileRecord *> byPath;  // first record
+  std::map<Digest, std::vector<FileRecord *>> byDigest;        // valid only
+};
+
+using GroupIndexes = std::unordered_map<const linklist *, GroupIndex>;
+
+GroupIndex buildIndex(linklist *files) {
+  GroupIndex index;
+  ListElement *cursor = nullptr;
+  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
+       r = linklist_FindNext(files, &cursor)) {
+    index.byPath.emplace(r->path, r);
+    if (!r->fHashed || r->fSetAside) continue;
+    Digest d;
+    memcpy(d.data(), r->hash, SHA256_BYTES);
+    index.byDigest[d].push_back(r);
+  }
+  return index;
+}
+
+// Reports the set of source path s in an indexed group: the same block, in
+// the same order, as a walk of the whole group.
+void reportIndexed(const wchar_t *s, const GroupIndex &index) {
+  auto r = index.byPath.find(s);
+  if (r == index.byPath.end()) {
+    DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
+    return;
+  }
+  if (!r->second->fHashed || r->second->fSetAside) return;  // matches nothing
+  Digest d;
+  memcpy(d.data(), r->second->hash, SHA256_BYTES);
+  auto set = index.byDigest.find(d);
+  if (set != index.byDigest.end()) ReportMatchesOf(r->second, set->second);
+}
+
 // Hashes the group of one source record when needed and reports its match.
-void visitSource(const FileRecord *s, bintree *tree) {
+void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes) {
   DWORD low = static_cast<DWORD>(s->size);
   DWORD high = static_cast<DWORD>(s->size >> 32);
   SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(tree, low, high));
@@ -103,16 +150,25 @@ void visitSource(const FileRecord *s, bintree *tree) {
   if (linklist_GetCount(g->files) < 2) return;
   ListElement *cursor = nullptr;
   FileRecord *first = linklist_FindFirst(g->files, &cursor);
-  if (first != nullptr && !first->fHashed) hashGroup(g->files);
-  CompareHashesDisplayMatches(s->path, g->files);
+  bool hashed = first != nullptr && !first->fHashed;
+  if (hashed) hashGroup(g->files);
+  if (linklist_GetCount(g->files) < kIndexedGroup) {
+    CompareHashesDisplayMatches(s->path, g->files);
+    return;
+  }
+  auto it = indexes->find(g->files);
+  if (hashed || it == indexes->end())
+    it = indexes->insert_or_assign(g->files, buildIndex(g->files)).first;
+  reportIndexed(s->path, it->second);
 }
 
 }  // namespace
 
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
+  GroupIndexes indexes;
   ListElement *cursor = nullptr;
   for (FileRecord *s = linklist_FindFirst(sourceList, &cursor); s != nullptr;
        s = linklist_FindNext(sourceList, &cursor)) {
-    visitSource(s, tree);
+    visitSource(s, tree, &indexes);
   }
 }

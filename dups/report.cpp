@@ -36,11 +36,10 @@ FileRecord *findSource(linklist *files, const wchar_t *path) {
   return nullptr;
 }
 
-MatchCounts countMatches(linklist *files, const FileRecord *r) {
+MatchCounts countMatches(const std::vector<FileRecord *> &group,
+                         const FileRecord *r) {
   MatchCounts c = {0, 0, 0};
-  ListElement *cursor = nullptr;
-  for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
-       x = linklist_FindNext(files, &cursor)) {
+  for (const FileRecord *x : group) {
     if (!isFreshMatch(x, r)) continue;
     c.all++;
     if (x->fInSource)
@@ -117,13 +116,11 @@ struct BlockLine {
 };
 
 // The second pass: every record of R's set that no earlier block printed.
-std::vector<BlockLine> selectBlock(linklist *files, const FileRecord *r,
-                                   const MatchCounts &c) {
+std::vector<BlockLine> selectBlock(const std::vector<FileRecord *> &group,
+                                   const FileRecord *r, const MatchCounts &c) {
   std::vector<BlockLine> lines;
   uint32_t seen = 0;
-  ListElement *cursor = nullptr;
-  for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
-       x = linklist_FindNext(files, &cursor)) {
+  for (FileRecord *x : group) {
     if (!isFreshMatch(x, r)) continue;
     if (x->fInSource) seen++;
     Verdict v = decide(x, c, seen);
@@ -167,11 +164,21 @@ void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
   FileRecord *r = findSource(files, sourcePath);
   if (r == nullptr) return;
-  MatchCounts c = countMatches(files, r);
+  std::vector<FileRecord *> group;
+  ListElement *cursor = nullptr;
+  for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
+       x = linklist_FindNext(files, &cursor)) {
+    group.push_back(x);
+  }
+  ReportMatchesOf(r, group);
+}
+
+void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group) {
+  MatchCounts c = countMatches(group, r);
   if (c.all < 2) return;
   if (options.uCntParms > 1 && c.source == 0) return;
   if (options.Verbose || options.Debug) printHeader(r);
-  std::vector<BlockLine> lines = selectBlock(files, r, c);
+  std::vector<BlockLine> lines = selectBlock(group, r, c);
   if (!(options.Verbose || options.Debug) && !lines.empty()) PrintW(L"\n");
 
   int keptIntact = -1;  // checked at the block's first erasure
