@@ -2,7 +2,7 @@
 # TwinSift side by side with fdupes, jdupes, rdfind and rmlint on generated
 # corpora: median wall time and peak RSS of each tool, warm page cache.
 #
-#   bench/compare.sh [--runs N] [--build-dir DIR] [--keep-going]
+#   bench/compare.sh [--runs N] [--build-dir DIR]
 #
 # Setup: as root, installs what is missing from Debian's packages (the four
 # peers, GNU time, openssl and the build tools); as another user it prints
@@ -14,13 +14,15 @@
 # folder (mktemp -d; set TMPDIR to move it, it needs about 7 GB free),
 # one at a time, and removed at the end. For each corpus every file is read
 # once (the page cache is then warm), TwinSift runs once unmeasured, then
-# every tool runs N times (default 3); the medians are reported. The peers
-# run find-only: nothing is deleted, reports go to /dev/null, their result
-# files (rdfind, rmlint) into the temporary folder. Only the process times
-# and sizes of the peers are taken; nothing of theirs is used otherwise.
+# every tool runs N times (default 3), the tools taking turns, and the
+# medians are reported; so does openssl over the files TwinSift hashes, as
+# the reference for its hashing throughput. The peers run find-only:
+# nothing is deleted, reports go to /dev/null, their result files (rdfind,
+# rmlint) into the temporary folder. Only the process times and sizes of
+# the peers are taken; nothing of theirs is used otherwise.
 #
 # Output: markdown tables on standard output (README.md holds the last
-# ones); progress on standard error. Takes about 10 minutes on 2 cores.
+# ones); progress on standard error. Takes 6 to 10 minutes on 2 cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -66,7 +68,10 @@ build_release() {
   fi
   TS="$(realpath "$build/twinsift")"
   GEN="$(realpath "$build/twinsift_corpus")"
-  [ -x "$TS" ] && [ -x "$GEN" ] || { echo "no twinsift in $build" >&2; exit 1; }
+  if [ ! -x "$TS" ] || [ ! -x "$GEN" ]; then
+    echo "no twinsift or twinsift_corpus in $build" >&2
+    exit 1
+  fi
 }
 
 install_missing
@@ -83,21 +88,28 @@ median() {
     awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
 }
 
-# measure NAME CMD...: runs CMD $runs times in $tmp/out, standard streams to
-# /dev/null; leaves "seconds peak-KB" in $tmp/result.NAME, or "failed".
-measure() {
-  local name="$1" log="$tmp/times"
+# run_once NAME CMD...: runs CMD once in $tmp/out, standard streams to
+# /dev/null, adding "seconds peak-KB" to $tmp/times.NAME (or "failed").
+run_once() {
+  local log="$tmp/times.$1"
   shift
-  : > "$log"
-  for _ in $(seq "$runs"); do
-    if ! (cd "$tmp/out" && /usr/bin/time -f "%e %M" -a -o "$log" "$@" \
-            > /dev/null 2> /dev/null); then
-      echo failed > "$tmp/result.$name"
-      return 0
-    fi
-  done
-  echo "$(median "$log" 1) $(median "$log" 2)" > "$tmp/result.$name"
+  if ! (cd "$tmp/out" && /usr/bin/time -f "%e %M" -a -o "$log" "$@" \
+          > /dev/null 2> /dev/null); then
+    echo failed >> "$log"
+  fi
   rm -f "$tmp"/out/*
+}
+
+# settle NAME: the medians of NAME's runs into $tmp/result.NAME, or
+# "failed" when one run failed.
+settle() {
+  local log="$tmp/times.$1"
+  if grep -q failed "$log"; then
+    echo failed > "$tmp/result.$1"
+  else
+    echo "$(median "$log" 1) $(median "$log" 2)" > "$tmp/result.$1"
+  fi
+  rm -f "$log"
 }
 
 seconds() { cut -d' ' -f1 "$tmp/result.$1"; }
@@ -116,7 +128,7 @@ rows=(
 
 # table KEY TITLE FILES: the markdown table of one corpus.
 table() {
-  local key="$1" title="$2" files="$3" ours row label
+  local key="$1" title="$2" files="$3" ours label
   ours="$(seconds "$key.0")"
   echo
   echo "**$title**"
@@ -158,30 +170,32 @@ peers() {
     printf "Leanest peer: %s; TwinSift'"'"'s peak RSS is %.1f times its.\n", l, ok / lk }'
 }
 
-# run_corpus KEY [nodata]: every row on the corpus folders in $dirs. The
-# files are read once first, unless they hold no data (sparse files).
+# run_corpus KEY [nodata]: every row on the corpus folders in dirs, and
+# openssl over the files TwinSift hashes unless nodata. The files are read
+# once first. The rows take turns, one run each per round, so that a burst
+# of load on the machine falls on all of them alike.
 run_corpus() {
-  local key="$1" i
+  local key="$1" i round
   say "$key: warming the page cache"
-  # shellcheck disable=SC2086  # $dirs holds one or two folders
   if [ "${2:-}" != nodata ]; then
-    find $dirs -type f -print0 | xargs -0 cat > /dev/null
+    find "${dirs[@]}" -type f -print0 | xargs -0 cat > /dev/null
   fi
-  $TS -r $dirs > /dev/null
-  for i in "${!rows[@]}"; do
-    say "$key: ${rows[$i]%%|*}"
-    # shellcheck disable=SC2086  # the command and folders split on purpose
-    measure "$key.$i" ${rows[$i]#*|} $dirs
+  "$TS" -r "${dirs[@]}" > /dev/null
+  for round in $(seq "$runs"); do
+    say "$key: round $round of $runs"
+    for i in "${!rows[@]}"; do
+      # shellcheck disable=SC2086  # the row's command splits into words
+      run_once "$key.$i" ${rows[$i]#*|} "${dirs[@]}"
+    done
+    if [ "${2:-}" != nodata ]; then
+      run_once "$key.ssl" xargs -a "$corpus/hashed.list" openssl dgst -sha256
+    fi
   done
+  for i in "${!rows[@]}"; do settle "$key.$i"; done
+  if [ "${2:-}" != nodata ]; then settle "$key.ssl"; fi
 }
 
-# openssl_over KEY: openssl dgst -sha256 over the files TwinSift hashes.
-openssl_over() {
-  say "$1: openssl dgst -sha256 over the same files"
-  measure "$1.ssl" xargs -a "$corpus/hashed.list" openssl dgst -sha256
-}
-
-# Sets $corpus, $dirs, $files, $hashed (files, bytes) for a new corpus.
+# Sets $corpus, $files, $hashed (files, bytes) for a new corpus.
 generate() {
   corpus="$tmp/$1"
   say "$1: writing the corpus"
@@ -202,38 +216,39 @@ hashing_line() {
 
 start=$(date +%s)
 {
-  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GB", $2/1048576}' /proc/meminfo) RAM, Linux $(uname -r), $(. /etc/os-release; echo "$PRETTY_NAME")."
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GB", $2/1048576}' /proc/meminfo) RAM, Linux $(uname -r), $(sed -n 's/^PRETTY_NAME="\(.*\)"/\1/p' /etc/os-release)."
+  echo
   echo "Peers: $(dpkg-query -W -f='${Package} ${Version}, ' fdupes jdupes rdfind rmlint | sed 's/, $//')."
+  echo
   echo "Median of $runs runs each, warm page cache; times in seconds of wall clock."
 }
 
 generate camera camera
-dirs="$corpus/card $corpus/library"
+dirs=("$corpus/card" "$corpus/library")
 run_corpus camera
-openssl_over camera
 table camera "Camera import: \`-r card library\`, 1,000 pictures on the card (half already in the library under other names), 10,000 in 400 dated folders, 100 KB to 1 MB" "$files"
 hashing_line camera
 rm -rf "$corpus"
 
 generate small small
-dirs="$corpus/small"
+dirs=("$corpus/small")
 run_corpus small
 table small "Many small files: \`-r\`, 100,000 files of 1 to 16 KiB in a three-level tree, a fifth of them copies" "$files"
+hashing_line small
 rm -rf "$corpus"
 
 generate large large
-dirs="$corpus/large"
+dirs=("$corpus/large")
 run_corpus large
-openssl_over large
 table large "Large duplicates: \`-r\`, 40 files of 64 MiB, 10 identical pairs" "$files"
 hashing_line large
 rm -rf "$corpus"
 
 for n in 100000 300000; do
   generate "sizes$n" sizes "$n"
-  dirs="$corpus/sizes"
+  dirs=("$corpus/sizes")
   run_corpus "sizes$n" nodata
-  table "sizes$n" "Distinct sizes: \`-r\`, $(printf "%'d" "$n") sparse files of different sizes, 1,000 to a folder (nothing to hash)" "$files"
+  table "sizes$n" "Distinct sizes: \`-r\`, $(echo "$n" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta') sparse files of different sizes, 1,000 to a folder (nothing to hash)" "$files"
   rm -rf "$corpus"
 done
 awk -v a="$(seconds sizes100000.0)" -v b="$(seconds sizes300000.0)" 'BEGIN {
