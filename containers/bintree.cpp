@@ -43,6 +43,14 @@ struct TreeIndex {
   // Every node with a smaller key has visited set: where bintree_FindFirst
   // resumes its search.
   uint64_t unvisitedFrom;
+  // Raised by every change of the pairs. The last key found absent and its
+  // place stay valid while it is unchanged: the insertion that follows a
+  // failed look-up of the same key then needs no second search.
+  uint64_t version;
+  bool missKnown;
+  uint64_t missKey;
+  uint64_t missVersion;
+  IndexPos missAt;
 };
 
 // The 64-bit key: high word first, both unsigned. Can't fail.
@@ -115,12 +123,22 @@ static const IndexEntry *IndexAt(const TreeIndex *index, IndexPos pos) {
 // key is absent; *place (when given) is then where the index would take it.
 // Called under the lock.
 static TreeNode *TreeLookup(bintree *tree, uint64_t key, IndexPos *place) {
+  TreeIndex *index = tree->index;
   if (tree->lastHit != nullptr && NodeKey(tree->lastHit) == key) {
     return tree->lastHit;
   }
-  IndexPos pos = IndexFind(tree->index, key);
-  const IndexEntry *e = IndexAt(tree->index, pos);
+  if (index->missKnown && index->missKey == key &&
+      index->missVersion == index->version) {
+    if (place != nullptr) *place = index->missAt;
+    return nullptr;
+  }
+  IndexPos pos = IndexFind(index, key);
+  const IndexEntry *e = IndexAt(index, pos);
   if (e == nullptr || e->key != key) {
+    index->missKnown = true;
+    index->missKey = key;
+    index->missVersion = index->version;
+    index->missAt = pos;
     if (place != nullptr) *place = pos;
     return nullptr;
   }
@@ -240,6 +258,7 @@ static void IndexSplit(TreeIndex *index, size_t b, IndexPos *pos) {
 // the same pairs as before).
 static bool IndexAdd(TreeIndex *index, IndexPos *place, TreeNode *node) {
   if (ContainerIndexFault()) return false;
+  index->version++;
   try {
     if (index->blocks.empty()) {
       IndexBlock first;
@@ -288,7 +307,7 @@ DWORD bintree_InsertNode(bintree *tree, DWORD keyLow, DWORD keyHigh,
     return wait;
   }
   DWORD result;
-  IndexPos place = IndexFind(tree->index, KeyOf(keyLow, keyHigh));
+  IndexPos place = {0, 0};  // an empty tree's index takes it there
   if (tree->root != nullptr &&
       TreeLookup(tree, KeyOf(keyLow, keyHigh), &place) != nullptr) {
     DebugText(L"ERROR: bintree_AddObject called for existing key");
@@ -332,6 +351,7 @@ static TreeNode *TreeUnlinkSmallest(bintree *tree) {
   IndexBlock &first = index->blocks.front();
   TreeNode *s = first.front().node;
   first.erase(first.begin());
+  index->version++;
   if (first.empty()) {
     index->blocks.erase(index->blocks.begin());
     if (!index->starts.empty()) index->starts.erase(index->starts.begin());

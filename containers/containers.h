@@ -17,11 +17,12 @@ struct FileRecord {
   int32_t fDisplayed;
   int32_t fHashed;
   uint8_t hash[SHA256_BYTES];
-  // Which file the digest was read from, filled by the hashing pass.
-  FileIdentity id;
   // Another record of the group stands for the same file (hard links, a
   // destination inside the source): this one takes no part in matching.
+  // Placed here, it fills what would be padding before id.
   int32_t fSetAside;
+  // Which file the digest was read from, filled by the hashing pass.
+  FileIdentity id;
 };
 
 struct ListElement {

@@ -73,8 +73,4 @@ std::string PathBytes(const wchar_t *path);
 // empty name sets no hidden bit). Can't fail.
 DWORD AttributesFromStat(const struct stat &st, const char *name);
 
-// ---- Formatting ----
-// Formats into *buf, growing it as needed (capped at a few million
-// characters). Returns the length without terminator; on error, -1 is
-// returned and *buf holds no usable text.
-int FormatWide(std::vector<wchar_t> *buf, const wchar_t *fmt, va_list ap);
+// Formatting wide text: FormatWide in platform/shared/output.h.

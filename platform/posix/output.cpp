@@ -1,82 +1,12 @@
-// Standard output: wide text formatted here and written as UTF-8 bytes by
-// this layer (never through the C library's locale), so the stream stays
-// byte-oriented and the narrow help screen can share it.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cwchar>
-#include <string>
-#include <vector>
+// Standard output as UTF-8 bytes, encoded by this layer (never through the
+// C library's locale).
+#include "platform/shared/output.h"
 
 #include "platform/platform.h"
 #include "platform/posix/internal.h"
 
-namespace {
-
-const size_t kFirstFormatSize = 1024;
-const size_t kMaxFormatSize = size_t(1) << 22;  // no line is this long
-const size_t kPipeBufferSize = 64 * 1024;
-
-// Full buffering with a large buffer when stdout is a file or a pipe (a
-// terminal keeps its line buffering). Done once, before the first output.
-// The buffer is static: allocating it at the final flush of a large run
-// would make the allocator sweep every block the run has just freed.
-// Can't fail.
-void SetUpStdout() {
-  static char buffer[kPipeBufferSize];
-  static const bool ready = [] {
-    if (!isatty(STDOUT_FILENO)) {
-      setvbuf(stdout, buffer, _IOFBF, sizeof(buffer));
-    }
-    return true;
-  }();
-  (void)ready;
-}
-
-}  // namespace
-
-int FormatWide(std::vector<wchar_t> *buf, const wchar_t *fmt, va_list ap) {
-  if (buf->size() < kFirstFormatSize) buf->resize(kFirstFormatSize);
-  for (;;) {
-    va_list copy;
-    va_copy(copy, ap);
-    const int n = vswprintf(buf->data(), buf->size(), fmt, copy);
-    va_end(copy);
-    if (n >= 0) return n;
-    // -1 means "does not fit" or a bad format; only growing tells apart.
-    if (buf->size() >= kMaxFormatSize) return -1;
-    buf->resize(buf->size() * 2);
-  }
-}
-
-int PrintWv(const wchar_t *fmt, va_list ap) {
-  thread_local std::vector<wchar_t> wide;
-  thread_local std::string bytes;
-  const int n = FormatWide(&wide, fmt, ap);
-  if (n < 0) return -1;
-  bytes.clear();
-  AppendUtf8(wide.data(), (size_t)n, &bytes);
-  SetUpStdout();
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
-  return n;
-}
-
-int PrintW(const wchar_t *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = PrintWv(fmt, ap);
-  va_end(ap);
-  return n;
-}
-
-void PrintA(const char *text) {
-  SetUpStdout();
-  fputs(text, stdout);
-}
-
-void PrintFlush(void) {
-  SetUpStdout();
-  fflush(stdout);
+void EncodeStdout(const wchar_t *text, size_t len, std::string *out) {
+  AppendUtf8(text, len, out);
 }
 
 int IsSwitchPrefix(wchar_t c) { return c == L'-'; }

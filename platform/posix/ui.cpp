@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/shared/output.h"
 
 namespace {
 

@@ -1,55 +1,24 @@
-// Standard output on Windows: wide text formatted here, encoded into the
-// console's code page by this layer and written as bytes to the text-mode
-// stream (which turns each line end into CR LF).
+// Standard output on Windows: text is encoded into the console's code page
+// here and written as bytes to the text-mode stream (which turns each line
+// end into CR LF).
 //
 // The C runtime's wide output is not used: it stops at the first character
 // the code page lacks and loses the rest of the line. Here such a character
 // becomes '|', which no file name and no wildcard can hold, so a "del" line
 // can never name another file than the one found; best-fit mappings (an
 // accented letter printed as a plain one) are refused for the same reason.
-#include <io.h>
+#include "platform/shared/output.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32.h"
 
 namespace {
 
-const size_t kFirstFormatSize = 1024;
-const size_t kMaxFormatSize = size_t(1) << 22;  // no line is this long
-const size_t kPipeBufferSize = 64 * 1024;
 const char kUnrepresentable[] = "|";
-
-// Full buffering with a large buffer when stdout is a file or a pipe. Done
-// once, before the first output. Can't fail.
-void SetUpStdout() {
-  static const bool ready = [] {
-    if (!_isatty(_fileno(stdout))) {
-      setvbuf(stdout, nullptr, _IOFBF, kPipeBufferSize);
-    }
-    return true;
-  }();
-  (void)ready;
-}
-
-// Formats into *buf, growing it as needed. Accepts both answers a too small
-// buffer can get (-1, or the length needed). Returns the length; on error,
-// -1 is returned.
-int FormatWide(std::vector<wchar_t> *buf, const wchar_t *fmt, va_list ap) {
-  if (buf->size() < kFirstFormatSize) buf->resize(kFirstFormatSize);
-  for (;;) {
-    va_list copy;
-    va_copy(copy, ap);
-    const int n = vswprintf(buf->data(), buf->size(), fmt, copy);
-    va_end(copy);
-    if (n >= 0 && (size_t)n < buf->size()) return n;
-    if (buf->size() >= kMaxFormatSize) return -1;
-    buf->resize(n > 0 ? (size_t)n + 1 : buf->size() * 2);
-  }
-}
 
 // The code page of the console's output, or the OEM code page when the
 // process has no console (output to a file or a pipe). Can't fail.
@@ -140,32 +109,8 @@ std::string OutputEncode(const wchar_t *text, size_t len) {
   return out;
 }
 
-int PrintWv(const wchar_t *fmt, va_list ap) {
-  thread_local std::vector<wchar_t> wide;
-  const int n = FormatWide(&wide, fmt, ap);
-  if (n < 0) return -1;
-  const std::string bytes = OutputEncode(wide.data(), (size_t)n);
-  SetUpStdout();
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
-  return n;
-}
-
-int PrintW(const wchar_t *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = PrintWv(fmt, ap);
-  va_end(ap);
-  return n;
-}
-
-void PrintA(const char *text) {
-  SetUpStdout();
-  fputs(text, stdout);
-}
-
-void PrintFlush(void) {
-  SetUpStdout();
-  fflush(stdout);
+void EncodeStdout(const wchar_t *text, size_t len, std::string *out) {
+  out->append(OutputEncode(text, len));
 }
 
 int IsSwitchPrefix(wchar_t c) { return c == L'-' || c == L'/'; }
