@@ -22,6 +22,8 @@ struct Options {
 };
 
 extern Options options;
+// The day this build was compiled, as line 2 of the help screen shows it.
+extern const char helpBuildDate[];
 
 // Run counters, each raised by the subsystem that does the counted thing.
 extern uint32_t cntFilesInSource;

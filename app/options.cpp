@@ -124,6 +124,8 @@ void optionsParse(const wchar_t *arg) {
   }
 }
 
+const char helpBuildDate[] = __DATE__;
+
 // Forty lines, one narrow write each; line 2 carries the build date.
 // Can't fail.
 void PrintHelp(void) {

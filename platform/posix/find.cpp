@@ -105,20 +105,17 @@ wchar_t UpperAscii(wchar_t c) {
   return (c >= L'a' && c <= L'z') ? (wchar_t)(c - (L'a' - L'A')) : c;
 }
 
-// NTFS order of two names whose wide forms lie in wide: ASCII letters
-// compared as upper case, then shorter first; names that differ in case
-// only by code point. Can't fail.
-bool ListsBefore(const wchar_t *wide, const FindName &a, const FindName &b) {
+// NTFS order of two names whose wide forms lie in wide and, with ASCII
+// letters as upper case, in upper: those compared first, then shorter
+// first; names that differ in case only by code point. Can't fail.
+bool ListsBefore(const wchar_t *wide, const wchar_t *upper, const FindName &a,
+                 const FindName &b) {
   if (a.rank != b.rank) return a.rank < b.rank;
-  const wchar_t *x = wide + a.wide;
-  const wchar_t *y = wide + b.wide;
   const size_t n = std::min(a.wideLen, b.wideLen);
-  for (size_t i = 0; i < n; i++) {
-    const wchar_t p = UpperAscii(x[i]), q = UpperAscii(y[i]);
-    if (p != q) return p < q;
-  }
+  const int order = wmemcmp(upper + a.wide, upper + b.wide, n);
+  if (order != 0) return order < 0;
   if (a.wideLen != b.wideLen) return a.wideLen < b.wideLen;
-  return wmemcmp(x, y, n) < 0;
+  return wmemcmp(wide + a.wide, wide + b.wide, n) < 0;
 }
 
 // Keeps name (bytes) when its wide form matches pattern and fits a record.
@@ -156,10 +153,14 @@ bool ReadNames(FindState *state, const std::wstring &pattern) {
     SetLastErrorFromErrno(errno);
     return false;
   }
+  // Folded once here rather than character by character in every
+  // comparison of the sort.
+  std::wstring upper(state->wide);
+  for (wchar_t &c : upper) c = UpperAscii(c);
   const wchar_t *wide = state->wide.c_str();
   std::sort(state->names.begin(), state->names.end(),
-            [wide](const FindName &a, const FindName &b) {
-              return ListsBefore(wide, a, b);
+            [wide, &upper](const FindName &a, const FindName &b) {
+              return ListsBefore(wide, upper.c_str(), a, b);
             });
   return true;
 }

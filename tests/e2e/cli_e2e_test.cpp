@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "paths/paths.h"
 #include "support/harness.h"
 
@@ -14,7 +15,7 @@ std::vector<std::string> HelpLines() {
   // clang-format off
   return {
       "",
-      std::string("TwinSift - Find duplicate files - ") + __DATE__,
+      std::string("TwinSift - Find duplicate files - ") + helpBuildDate,
       "",
       "Locates duplicate files in a directory or a directory tree (-r) basing the",
       "comparison on the file contents and ignoring the file names.",

@@ -2,8 +2,12 @@
 #include "support/harness.h"
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "app/app.h"
+#include "containers/containers.h"
 #include "platform/platform.h"
+#include "scan/scan.h"
 
 std::wstring JoinPath(const std::wstring &a, const std::wstring &b) {
   if (a.empty()) return b;
@@ -86,6 +90,33 @@ std::string CaptureOutput(const std::function<void()> &body) {
   // The capture is read back in text mode, which on Windows turns each line
   // end into a bare '\n': give the lines their written ends back.
   return WithLineEnds(testing::internal::GetCapturedStdout());
+}
+
+void DebugTextTest::SetUp() { options.Debug = 0; }
+
+void DebugTextTest::TearDown() { options.Debug = 0; }
+
+std::string DebugTextTest::Output(const std::function<void()> &fn, int debug) {
+  options.Debug = debug;
+  testing::internal::CaptureStdout();
+  fn();
+  PrintFlush();
+  std::string text = testing::internal::GetCapturedStdout();
+  options.Debug = 0;
+  return text;
+}
+
+void ReleaseScan(bintree *tree, linklist *source) {
+  if (tree != nullptr) {
+    while (!bintree_IsEmpty(tree)) {
+      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
+      if (g == nullptr) break;
+      linklist_DeAllocate(g->files);
+      free(g);
+    }
+    bintree_DeAllocate(tree);
+  }
+  if (source != nullptr) linklist_DeAllocate(source);
 }
 
 void E2ETest::SetUp() {

@@ -51,6 +51,24 @@ RunResult RunTwinSift(const std::vector<std::wstring> &args,
 // routines, as bytes.
 std::string CaptureOutput(const std::function<void()> &body);
 
+// Tests of one routine's diagnostic texts: Debug is off around each test,
+// and Output tells what a step prints with Debug set.
+class DebugTextTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // What fn prints with Debug set to debug, as the C runtime reads it back.
+  static std::string Output(const std::function<void()> &fn, int debug = 1);
+
+  std::string out;  // the text a step printed
+};
+
+// Releases what a scan recorded: every size group with its records, the
+// tree, and the source list (either may be null).
+struct bintree;
+struct linklist;
+void ReleaseScan(bintree *tree, linklist *source);
+
 // Each test gets a new empty directory, Root(), removed again afterwards.
 // The builders return the full path of what they made; a builder that fails
 // reports a broken fixture (not a failed check).

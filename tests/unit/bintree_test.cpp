@@ -16,27 +16,11 @@
 #include "app/app.h"
 #include "containers/containers.h"
 #include "platform/testing/testing.h"
+#include "support/harness.h"
 
 namespace {
 
-class BintreeTest : public ::testing::Test {
- protected:
-  void SetUp() override { options.Debug = 0; }
-  void TearDown() override { options.Debug = 0; }
-
-  // What fn prints with Debug set to debug.
-  static std::string Output(const std::function<void()> &fn, int debug = 1) {
-    options.Debug = debug;
-    testing::internal::CaptureStdout();
-    fn();
-    PrintFlush();
-    std::string text = testing::internal::GetCapturedStdout();
-    options.Debug = 0;
-    return text;
-  }
-
-  std::string out;  // the text a step printed
-};
+class BintreeTest : public DebugTextTest {};
 
 DWORD Low(uint64_t key) { return (DWORD)(key & 0xFFFFFFFFu); }
 DWORD High(uint64_t key) { return (DWORD)(key >> 32); }

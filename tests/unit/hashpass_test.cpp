@@ -56,13 +56,7 @@ class HashPassTest : public E2ETest {
     ScanDirectory(dir.c_str(), L"*", tree, source);
     std::string out =
         CaptureOutput([&] { HashGroupsAndCompare(source, tree); });
-    while (!bintree_IsEmpty(tree)) {
-      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
-      linklist_DeAllocate(g->files);
-      free(g);
-    }
-    bintree_DeAllocate(tree);
-    linklist_DeAllocate(source);
+    ReleaseScan(tree, source);
     options.uCntParms = 0;
     return out;
   }

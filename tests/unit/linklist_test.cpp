@@ -9,27 +9,11 @@
 
 #include "app/app.h"
 #include "containers/containers.h"
+#include "support/harness.h"
 
 namespace {
 
-class LinklistTest : public ::testing::Test {
- protected:
-  void SetUp() override { options.Debug = 0; }
-  void TearDown() override { options.Debug = 0; }
-
-  // What fn prints with Debug set to debug.
-  static std::string Output(const std::function<void()> &fn, int debug = 1) {
-    options.Debug = debug;
-    testing::internal::CaptureStdout();
-    fn();
-    PrintFlush();
-    std::string text = testing::internal::GetCapturedStdout();
-    options.Debug = 0;
-    return text;
-  }
-
-  std::string out;  // the text a step printed
-};
+class LinklistTest : public DebugTextTest {};
 
 WIN32_FIND_DATAW FindData(DWORD high, DWORD low) {
   WIN32_FIND_DATAW data;

@@ -231,7 +231,7 @@ TEST(HelpScreen, FortyLinesWithTheBuildDateOnLineTwo) {
   ASSERT_EQ(lines.size(), 40u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[1],
-            std::string("TwinSift - Find duplicate files - ") + __DATE__);
+            std::string("TwinSift - Find duplicate files - ") + helpBuildDate);
   EXPECT_EQ(lines[2], "");
   EXPECT_EQ(
       lines[23],

@@ -82,13 +82,7 @@ class ProgressScanTest : public E2ETest {
     source = linklist_Allocate();
   }
   void TearDown() override {
-    while (!bintree_IsEmpty(tree)) {
-      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
-      linklist_DeAllocate(g->files);
-      free(g);
-    }
-    bintree_DeAllocate(tree);
-    linklist_DeAllocate(source);
+    ReleaseScan(tree, source);
     E2ETest::TearDown();
   }
   bintree *tree = nullptr;

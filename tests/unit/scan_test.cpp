@@ -22,13 +22,7 @@ class ScanTest : public E2ETest {
     source = linklist_Allocate();
   }
   void TearDown() override {
-    while (!bintree_IsEmpty(tree)) {
-      auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
-      linklist_DeAllocate(g->files);
-      free(g);
-    }
-    bintree_DeAllocate(tree);
-    linklist_DeAllocate(source);
+    ReleaseScan(tree, source);
     E2ETest::TearDown();
   }
   DWORD Scan(const std::wstring &dir, const std::wstring &filter,
