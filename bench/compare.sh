@@ -40,23 +40,8 @@ say() { echo "compare: $(date +%T) $*" >&2; }
 
 # ---- Setup: the peers and the tools to build and measure -------------------
 install_missing() {
-  local packages=(fdupes jdupes rdfind rmlint time openssl cmake ninja-build
-                  g++ libssl-dev libgtest-dev)
-  local missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
-      missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages: ${missing[*]}" >&2
-    echo "Run as root: apt-get update && apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >&2
-  apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+  bash scripts/setup.sh --only fdupes jdupes rdfind rmlint time openssl cmake \
+    ninja-build g++ libssl-dev libgtest-dev
 }
 
 build_release() {

@@ -26,16 +26,6 @@ bool isFreshMatch(const FileRecord *x, const FileRecord *r) {
          memcmp(x->hash, r->hash, SHA256_BYTES) == 0;
 }
 
-FileRecord *findSource(linklist *files, const wchar_t *path) {
-  ListElement *cursor = nullptr;
-  for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
-       x = linklist_FindNext(files, &cursor)) {
-    if (wcscmp(x->path, path) == 0) return x;
-  }
-  DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
-  return nullptr;
-}
-
 MatchCounts countMatches(const std::vector<FileRecord *> &group,
                          const FileRecord *r) {
   MatchCounts c = {0, 0, 0};
@@ -162,13 +152,17 @@ void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
 // exactly the records printed as "del " are erased, each only while it and
 // a kept copy are still the files that were hashed.
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
-  FileRecord *r = findSource(files, sourcePath);
-  if (r == nullptr) return;
+  FileRecord *r = nullptr;  // the group's first record of the source path
   std::vector<FileRecord *> group;
   ListElement *cursor = nullptr;
   for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
        x = linklist_FindNext(files, &cursor)) {
+    if (r == nullptr && wcscmp(x->path, sourcePath) == 0) r = x;
     group.push_back(x);
+  }
+  if (r == nullptr) {
+    DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
+    return;
   }
   ReportMatchesOf(r, group);
 }
