@@ -52,8 +52,10 @@ void freeBuffers(ScanBuffers *b) {
 // Builds dir + separator + tail in buf.
 void joinInto(wchar_t *buf, size_t cap, const wchar_t *dir,
               const wchar_t *tail) {
-  wcsncpy(buf, dir, cap - 1);
-  buf[cap - 1] = L'\0';
+  // Not wcsncpy: it would pad the rest of the buffer, for every entry.
+  const size_t n = wcsnlen(dir, cap - 1);
+  wmemcpy(buf, dir, n);
+  buf[n] = L'\0';
   StringConcat(buf, cap, tail);
 }
 
