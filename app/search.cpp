@@ -123,6 +123,7 @@ int RunSearch(void) {
   // still given back, quietly.
   tearDownTree(tree);
   linklist_DeAllocate(sourceList);
+  hashReleaseProvider();
   if (!stop && options.Recurse && options.Delete) purgeSource(srcDir);
   fsplit_dealloc(srcDir, srcFilter);
   releaseParms();

@@ -1,4 +1,4 @@
-// bintree: the mutex-guarded size index. Its links form a root with two
+// bintree: the lock-guarded size index. Its links form a root with two
 // sorted chains (the insertion rule never rebalances); an ordered index kept
 // beside the chains finds a key, and the place to splice a new one in,
 // without a walk along a chain.
@@ -64,7 +64,7 @@ static uint64_t NodeKey(const TreeNode *node) {
 }
 
 // Returns the new empty tree, or null (with the Debug line) when the header,
-// its index or its mutex cannot be made.
+// its index or its lock cannot be made.
 bintree *bintree_Allocate(void) {
   bintree *tree = (bintree *)ContainerAlloc(sizeof(bintree));
   TreeIndex *index = tree != nullptr ? new (std::nothrow) TreeIndex() : nullptr;
@@ -77,8 +77,7 @@ bintree *bintree_Allocate(void) {
   tree->count = 0;
   tree->lastHit = nullptr;
   tree->index = index;
-  tree->mutex = ContainerCreateMutex();
-  if (tree->mutex == nullptr) {
+  if (!ContainerInitLock(&tree->lock)) {
     DebugText(L"bintree_Allocate - Mutex allocate failed");
     delete index;
     free(tree);
@@ -87,10 +86,10 @@ bintree *bintree_Allocate(void) {
   return tree;
 }
 
-// Returns 0 when the tree's mutex is held; otherwise the wait's value (87
+// Returns 0 when the tree's lock is held; otherwise the wait's value (87
 // for a null tree), after the Debug line.
 DWORD bintree_AcquireMutex(bintree *tree) {
-  DWORD wait = tree != nullptr ? ContainerWait(tree->mutex)
+  DWORD wait = tree != nullptr ? ContainerWait(&tree->lock)
                                : (DWORD)ERROR_INVALID_PARAMETER;
   if (wait != 0) {
     DebugText(L"ERRORbintree_AcquireMutex bintree_AcquireMutex (failed)");
@@ -161,7 +160,7 @@ void *bintree_GetObject(bintree *tree, DWORD keyLow, DWORD keyHigh) {
   if (tree->root != nullptr) {
     hit = TreeLookup(tree, KeyOf(keyLow, keyHigh), nullptr);
   }
-  ReleaseMutex(tree->mutex);
+  ContainerRelease(&tree->lock);
   return hit != nullptr ? hit->payload : nullptr;
 }
 
@@ -315,7 +314,7 @@ DWORD bintree_InsertNode(bintree *tree, DWORD keyLow, DWORD keyHigh,
   } else {
     result = TreeAddNode(tree, place, keyLow, keyHigh, payload);
   }
-  ReleaseMutex(tree->mutex);
+  ContainerRelease(&tree->lock);
   return result;
 }
 
@@ -385,7 +384,7 @@ void *bintree_PruneSmallest(bintree *tree) {
     free(smallest);
     InterlockedDecrement(&tree->count);
   }
-  ReleaseMutex(tree->mutex);
+  ContainerRelease(&tree->lock);
   return payload;
 }
 
@@ -425,7 +424,7 @@ void *bintree_FindFirst(bintree *tree, int restart) {
     return nullptr;
   }
   TreeNode *node = NextUnvisited(tree->index, restart);
-  ReleaseMutex(tree->mutex);
+  ContainerRelease(&tree->lock);
   return node != nullptr ? node->payload : nullptr;
 }
 
@@ -441,11 +440,11 @@ int bintree_IsEmpty(bintree *tree) {
     return 1;
   }
   int empty = tree->root == nullptr ? 1 : 0;
-  ReleaseMutex(tree->mutex);
+  ContainerRelease(&tree->lock);
   return empty;
 }
 
-// Frees the tree, its index and its mutex; nodes still present are removed
+// Frees the tree, its index and its lock; nodes still present are removed
 // and their payloads dropped. A null tree, a non-empty tree and a failed
 // wait (the header then stays) are reported under Debug only.
 void bintree_DeAllocate(bintree *tree) {
@@ -458,13 +457,12 @@ void bintree_DeAllocate(bintree *tree) {
     while (bintree_PruneSmallest(tree) != nullptr) {
     }
   }
-  HANDLE mutex = tree->mutex;
   if (bintree_AcquireMutex(tree) != 0) {
     DebugText(L"ERROR: bintree_DeAllocate Acquire mutex failed");
     return;
   }
   delete tree->index;
+  ContainerRelease(&tree->lock);
+  ContainerDeleteLock(&tree->lock);
   free(tree);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
 }

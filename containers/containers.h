@@ -1,4 +1,4 @@
-// Containers: the mutex-guarded FIFO `linklist` of FileRecords and the
+// Containers: the lock-guarded FIFO `linklist` of FileRecords and the
 // size-keyed search tree `bintree`.
 #pragma once
 
@@ -8,6 +8,10 @@
 #include "platform/platform.h"
 
 #define SHA256_BYTES 32
+
+// Each container's own lock, taken for the whole of every operation:
+// recursive and local to the process.
+typedef CRITICAL_SECTION ContainerLock;
 
 // One per file per list.
 struct FileRecord {
@@ -33,7 +37,7 @@ struct ListElement {
 struct linklist {
   ListElement *head;
   ListElement *tail;
-  HANDLE mutex;
+  ContainerLock lock;
   volatile LONG count;
 };
 
@@ -69,7 +73,7 @@ struct TreeIndex;  // ordered index of the nodes, kept beside the chains
 
 struct bintree {
   TreeNode *root;
-  HANDLE mutex;
+  ContainerLock lock;
   volatile LONG count;
   TreeNode *lastHit;
   TreeIndex *index;
@@ -94,7 +98,7 @@ DWORD bintree_AcquireMutex(bintree *tree);
 // Test builds only: a field set to n > 0 makes the n-th next step of its kind
 // inside the containers fail (it counts down; 0 means no fault). alloc: the
 // plain allocations (list header, list element, tree header, tree node);
-// indexEntry: an entry of the tree's ordered index; mutex: CreateMutexW;
+// indexEntry: an entry of the tree's ordered index; mutex: the lock's creation;
 // wait: the lock wait of any operation.
 struct ContainerFaults {
   int alloc;

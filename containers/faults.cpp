@@ -1,5 +1,5 @@
-// The containers' allocator, lock wait and mutex creation, with fault
-// injection in test builds so that every failure path can be exercised.
+// The containers' allocator and locks, with fault injection in test builds
+// so that every failure path can be exercised.
 #include <cstdlib>
 
 #include "containers/containers.h"
@@ -25,17 +25,23 @@ void *ContainerAlloc(size_t size) {
   return malloc(size);
 }
 
-// Returns null when the mutex cannot be created.
-HANDLE ContainerCreateMutex(void) {
-  if (FAULT(mutex)) return nullptr;
-  return CreateMutexW(nullptr, FALSE, nullptr);
+// A critical section: process-local and recursive, it costs no system call
+// while nobody else holds it, where a kernel mutex costs one per operation.
+int ContainerInitLock(ContainerLock *lock) {
+  if (FAULT(mutex)) return 0;
+  InitializeCriticalSection(lock);
+  return 1;
 }
 
-// Returns 0 when the mutex is held, else the wait's failure value.
-DWORD ContainerWait(HANDLE mutex) {
+DWORD ContainerWait(ContainerLock *lock) {
   if (FAULT(wait)) return WAIT_FAILED;
-  return WaitForSingleObject(mutex, INFINITE);
+  EnterCriticalSection(lock);
+  return 0;
 }
+
+void ContainerRelease(ContainerLock *lock) { LeaveCriticalSection(lock); }
+
+void ContainerDeleteLock(ContainerLock *lock) { DeleteCriticalSection(lock); }
 
 // Can't fail.
 bool ContainerIndexFault(void) { return FAULT(indexEntry); }

@@ -1,4 +1,4 @@
-// linklist: a mutex-guarded first-in, first-out list of FileRecords.
+// linklist: a lock-guarded first-in, first-out list of FileRecords.
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -37,7 +37,7 @@ static void RecordFree(FileRecord *record) {
 }
 
 // Returns the new empty list, or null (with the Debug lines) when the header
-// or its mutex cannot be made.
+// or its lock cannot be made.
 linklist *linklist_Allocate(void) {
   linklist *list = (linklist *)ContainerAlloc(sizeof(linklist));
   if (list == nullptr) {
@@ -48,8 +48,7 @@ linklist *linklist_Allocate(void) {
   list->head = nullptr;
   list->tail = nullptr;
   list->count = 0;
-  list->mutex = ContainerCreateMutex();
-  if (list->mutex == nullptr) {
+  if (!ContainerInitLock(&list->lock)) {
     DebugText(L"linklist_Allocate - Mutex allocate failed");
     free(list);
     DebugText(L"AllocateList - list allocate failed");
@@ -61,10 +60,10 @@ linklist *linklist_Allocate(void) {
 // Same as linklist_Allocate.
 linklist *AllocateList(void) { return linklist_Allocate(); }
 
-// Returns 0 when the list's mutex is held; otherwise the wait's value (87
+// Returns 0 when the list's lock is held; otherwise the wait's value (87
 // for a null list), after the Debug line.
 DWORD linklist_AcquireMutex(linklist *list) {
-  DWORD wait = list != nullptr ? ContainerWait(list->mutex)
+  DWORD wait = list != nullptr ? ContainerWait(&list->lock)
                                : (DWORD)ERROR_INVALID_PARAMETER;
   if (wait != 0) DebugText(L"linklist_AcquireMutex (failed)");
   return wait;
@@ -103,7 +102,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
   }
   list->tail = element;
   InterlockedIncrement(&list->count);
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   return 0;
 }
 
@@ -120,13 +119,13 @@ static FileRecord *DequeueRecord(linklist *list) {
   }
   ListElement *element = list->head;
   if (element == nullptr) {
-    ReleaseMutex(list->mutex);
+    ContainerRelease(&list->lock);
     return nullptr;
   }
   list->head = element->next;
   if (list->head == nullptr) list->tail = nullptr;
   InterlockedDecrement(&list->count);
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   FileRecord *record = element->payload;
   free(element);
   return record;
@@ -154,7 +153,7 @@ int linklist_IsEmpty(linklist *list) {
     return 1;
   }
   int empty = list->head == nullptr ? 1 : 0;
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   return empty;
 }
 
@@ -171,7 +170,7 @@ FileRecord *linklist_FindFirst(linklist *list, ListElement **cursor) {
   }
   *cursor = list->head;
   FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   return record;
 }
 
@@ -189,7 +188,7 @@ FileRecord *linklist_FindNext(linklist *list, ListElement **cursor) {
   }
   if (*cursor != nullptr) *cursor = (*cursor)->next;
   FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   return record;
 }
 
@@ -204,11 +203,11 @@ DWORD linklist_GetCount(linklist *list) {
     return 0;
   }
   DWORD count = (DWORD)list->count;
-  ReleaseMutex(list->mutex);
+  ContainerRelease(&list->lock);
   return count;
 }
 
-// Releases every record with its path, then the header and its mutex. A
+// Releases every record with its path, then the header and its lock. A
 // null list, or a wait that fails at the end (the header then stays), is
 // reported under Debug only.
 void linklist_DeAllocate(linklist *list) {
@@ -227,12 +226,11 @@ void linklist_DeAllocate(linklist *list) {
     DebugText(L"linklistDeAlloc - Not empty! (purging)");
     if (DequeueRecord(list) == nullptr) break;
   }
-  HANDLE mutex = list->mutex;
   if (linklist_AcquireMutex(list) != 0) {
     DebugText(L"linklistDeAlloc - Acquire mutex failed");
     return;
   }
+  ContainerRelease(&list->lock);
+  ContainerDeleteLock(&list->lock);
   free(list);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
 }

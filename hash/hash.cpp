@@ -1,6 +1,7 @@
 // SHA-256 of one whole file, read front to back in 32,768-byte pieces.
 #include "hash/hash.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,9 +11,13 @@ volatile LONG memCheckCnt = 0;
 
 namespace {
 
+// The provider context, acquired on first use and kept until
+// hashReleaseProvider: acquiring one looks the provider up and loads it,
+// which costs more than hashing a small file.
+std::atomic<HCRYPTPROV> runProvider{0};
+
 // What one call has acquired, released in reverse order by hashRelease.
 struct HashState {
-  HCRYPTPROV prov = 0;
   HCRYPTHASH hash = 0;
   BYTE *buffer = nullptr;
   HANDLE file = INVALID_HANDLE_VALUE;
@@ -32,17 +37,30 @@ void hashRelease(HashState *s) {
     free(s->buffer);
   }
   if (s->hash != 0) CryptDestroyHash(s->hash);
-  if (s->prov != 0) CryptReleaseContext(s->prov, 0);
 }
 
-// Acquires the provider, makes the SHA-256 object and checks its size.
-DWORD hashBegin(HashState *s) {
-  if (!CryptAcquireContextW(&s->prov, nullptr, nullptr, PROV_RSA_AES,
+// The run's provider, acquired now if no call has done so yet. On failure
+// 0, with the failure recorded; the next call tries again.
+HCRYPTPROV hashProvider(DWORD *rc) {
+  HCRYPTPROV prov = runProvider.load();
+  if (prov != 0) return prov;
+  if (!CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
                             CRYPT_VERIFYCONTEXT)) {
-    s->prov = 0;
-    return hashFail(L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+    *rc = hashFail(L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+    return 0;
   }
-  if (!CryptCreateHash(s->prov, CALG_SHA_256, 0, 0, &s->hash)) {
+  HCRYPTPROV none = 0;
+  if (runProvider.compare_exchange_strong(none, prov)) return prov;
+  CryptReleaseContext(prov, 0);  // another thread's came first
+  return none;
+}
+
+// Makes the SHA-256 object and checks its size.
+DWORD hashBegin(HashState *s) {
+  DWORD rc = 0;
+  HCRYPTPROV prov = hashProvider(&rc);
+  if (prov == 0) return rc;
+  if (!CryptCreateHash(prov, CALG_SHA_256, 0, 0, &s->hash)) {
     s->hash = 0;
     return hashFail(L"hashCalcSHA256 - CryptCreateHash failed.\n");
   }
@@ -90,6 +108,11 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
 }
 
 }  // namespace
+
+void hashReleaseProvider(void) {
+  HCRYPTPROV prov = runProvider.exchange(0);
+  if (prov != 0) CryptReleaseContext(prov, 0);
+}
 
 DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
   return hashCalcSHA256Identify(path, digest, nullptr);

@@ -1,4 +1,5 @@
-// SHA-256 of one whole file through the platform's CryptoAPI.
+// SHA-256 of one whole file through the platform's CryptoAPI, with one
+// provider context for the whole run.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,10 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
 int FileIdentityFromHandle(HANDLE file, FileIdentity *id);
 // 1 when both identities are known and equal in every field.
 int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
+
+// Releases the provider context that the hashing calls share; the next call
+// acquires a new one. Called by the run's tear-down. Can't fail.
+void hashReleaseProvider(void);
 
 // hashCalcSHA256 that also tells which file it read (id may be null). The
 // identity is cleared first and filled from the open file.

@@ -9,11 +9,12 @@
 //   FindFirstFileExW             the enumeration of subdirectories
 //   CreateFileW/ReadFile         reading a file to hash it
 //   GetFileInformationByHandle   a file's identity (volume serial, file index)
-//   CloseHandle                  files and mutexes
+//   CloseHandle                  files
 //   DeleteFileW                  erasing a file
 //   RemoveDirectoryW             removing an empty directory
 //   GetFullPathNameW             the absolute form of a parameter
-//   CreateMutexW, WaitForSingleObject, ReleaseMutex   container locks
+//   InitializeCriticalSection, EnterCriticalSection, LeaveCriticalSection,
+//   DeleteCriticalSection        container locks
 //   InterlockedIncrement/Decrement                    counters
 //   GetLastError/SetLastError, FormatMessageW         error codes and texts
 //   CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,

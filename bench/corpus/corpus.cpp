@@ -4,8 +4,9 @@
 //   twinsift_corpus camera DIR     DIR/card (1,000 pictures, half of them
 //                                  copies) and DIR/library (10,000 in dated
 //                                  folders)
-//   twinsift_corpus small DIR      DIR/small: 100,000 files of 1 to 16 KiB in
-//                                  a three-level tree, a fifth of them copies
+//   twinsift_corpus small [N] DIR  DIR/small: N files (default 100,000) of 1
+//                                  to 16 KiB in a three-level tree, a fifth
+//                                  of them copies
 //   twinsift_corpus large DIR      DIR/large: 40 files of 64 MiB, half of
 //                                  them in identical pairs
 //   twinsift_corpus sizes N DIR    DIR/sizes: N sparse files, 1,000 to a
@@ -175,13 +176,12 @@ Plan CameraPlan(const std::string &dir) {
   return plan;
 }
 
-// Many small files: 10 x 10 x 10 folders of 100 files each; every fifth
-// file repeats an earlier file's content and size.
-Plan SmallPlan(const std::string &dir) {
+// Many small files: up to 10 x 10 x 10 folders of 100 files each; every
+// fifth file repeats an earlier file's content and size.
+Plan SmallPlan(const std::string &dir, uint64_t files) {
   Random rnd{20240602};
-  const uint64_t kFiles = 100000;
   Plan plan;
-  for (uint64_t i = 0; i < kFiles; i++) {
+  for (uint64_t i = 0; i < files; i++) {
     std::string path = dir + "/small/" + Numbered("a%llu/", i / 10000) +
                        Numbered("b%llu/", i / 1000 % 10) +
                        Numbered("c%llu/", i / 100 % 10) +
@@ -227,6 +227,7 @@ Plan SizesPlan(const std::string &dir, uint64_t n) {
 int Usage() {
   fprintf(stderr,
           "usage: twinsift_corpus camera|small|large DIR\n"
+          "       twinsift_corpus small N DIR\n"
           "       twinsift_corpus sizes N DIR\n");
   return 2;
 }
@@ -243,7 +244,9 @@ int main(int argc, char **argv) {
     plan = CameraPlan(dir);
     sources = 1000;
   } else if (kind == "small" && argc == 3) {
-    plan = SmallPlan(dir);
+    plan = SmallPlan(dir, 100000);
+  } else if (kind == "small" && argc == 4 && atoll(argv[2]) > 0) {
+    plan = SmallPlan(dir, (uint64_t)atoll(argv[2]));
   } else if (kind == "large" && argc == 3) {
     plan = LargePlan(dir);
   } else if (kind == "sizes" && argc == 4 && atoll(argv[2]) > 0) {

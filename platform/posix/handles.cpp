@@ -31,17 +31,12 @@ PosixObject *ObjectFromHandle(HANDLE h, uint32_t kind) {
   return obj;
 }
 
-// Closes a file or mutex handle; a search handle needs FindClose. On error,
+// Closes a file handle; a search handle needs FindClose. On error,
 // FALSE is returned with the last error 6 (not a handle CloseHandle takes)
 // or the code of the failed close(); the handle is released all the same.
 BOOL CloseHandle(HANDLE h) {
-  PosixObject *obj = static_cast<PosixObject *>(h);
-  if (h != nullptr && h != INVALID_HANDLE_VALUE && obj->kind == kObjectMutex) {
-    MutexObjectClose(obj);
-    ObjectFree(obj);
-    return TRUE;
-  }
-  if (ObjectFromHandle(h, kObjectFile) == nullptr) return FALSE;
+  PosixObject *obj = ObjectFromHandle(h, kObjectFile);
+  if (obj == nullptr) return FALSE;
   const int rc = close(obj->fd);
   const int err = errno;
   delete obj->file;

@@ -16,9 +16,8 @@
 // A HANDLE of this layer points at one PosixObject; kind tells what it is
 // and is cleared when the object is released.
 enum : uint32_t {
-  kObjectFile = 0x454C4946u,   // "FILE"
-  kObjectFind = 0x444E4946u,   // "FIND"
-  kObjectMutex = 0x5854554Du,  // "MUTX"
+  kObjectFile = 0x454C4946u,  // "FILE"
+  kObjectFind = 0x444E4946u,  // "FIND"
 };
 
 struct FindState;
@@ -32,8 +31,7 @@ struct FileState {
 
 struct PosixObject {
   uint32_t kind;
-  int fd;                 // kObjectFile
-  pthread_mutex_t mutex;  // kObjectMutex
+  int fd;  // kObjectFile
   union {
     FindState *find;  // kObjectFind
     FileState *file;  // kObjectFile
@@ -48,8 +46,6 @@ void ObjectFree(PosixObject *obj);
 // The object behind h when it is a live object of that kind. On error, null
 // is returned and the last error is 6.
 PosixObject *ObjectFromHandle(HANDLE h, uint32_t kind);
-// Releases a mutex object (sync.cpp). Can't fail.
-void MutexObjectClose(PosixObject *obj);
 
 // ---- Errors ----
 // Sets the last error from errno value err. Can't fail.

@@ -14,8 +14,10 @@
 //                 (open, read, fstat, posix_fadvise, lstat, unlink, rmdir)
 //   handles.cpp   CloseHandle (close)
 //   fullpath.cpp  GetFullPathNameW (getcwd)
-//   sync.cpp      CreateMutexW, WaitForSingleObject, ReleaseMutex,
-//                 InterlockedIncrement, InterlockedDecrement
+//   sync.cpp      InitializeCriticalSection, EnterCriticalSection,
+//                 TryEnterCriticalSection, LeaveCriticalSection,
+//                 DeleteCriticalSection, InterlockedIncrement,
+//                 InterlockedDecrement
 //                 (recursive pthread mutexes, __atomic built-ins)
 //   errors.cpp    GetLastError, SetLastError, FormatMessageW
 //                 (errno translated in one switch)
@@ -27,6 +29,8 @@
 //   progress.cpp  StderrIsTerminal, StdoutIsTerminal, PrintErrW (isatty)
 //   encoding.cpp  WideFromBytes, BytesFromWide
 #pragma once
+
+#include <pthread.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -60,9 +64,7 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define PATH_SEPARATOR L'/'
 #define PATH_SEPARATOR_STR L"/"
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
-#define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
-#define WAIT_TIMEOUT 0x102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
 // ---- File attributes and open flags ----
@@ -209,9 +211,17 @@ BOOL RemoveDirectoryW(LPCWSTR path);
 DWORD GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buf, LPWSTR *filePart);
 
 // ---- Synchronisation ----
-HANDLE CreateMutexW(SECURITY_ATTRIBUTES *sa, BOOL initialOwner, LPCWSTR name);
-DWORD WaitForSingleObject(HANDLE h, DWORD ms);
-BOOL ReleaseMutex(HANDLE h);
+// A process-local recursive lock, as on Windows: the thread that holds it
+// may enter it again and leaves it as often as it entered.
+typedef struct CRITICAL_SECTION_ {
+  pthread_mutex_t mutex;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+void EnterCriticalSection(LPCRITICAL_SECTION cs);
+// TRUE when the lock was free or is already held by this thread.
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
+void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 LONG InterlockedIncrement(LONG volatile *value);
 LONG InterlockedDecrement(LONG volatile *value);
 

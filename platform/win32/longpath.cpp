@@ -110,8 +110,10 @@ HANDLE TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
                      DWORD flags, HANDLE templateFile) {
   std::wstring form;
-  return CreateFileW(CallForm(path, &form), access, share, security,
-                     disposition, flags, templateFile);
+  HANDLE h = CreateFileW(CallForm(path, &form), access, share, security,
+                         disposition, flags, templateFile);
+  NoteOpenedHandle(h, path, flags);
+  return h;
 }
 
 BOOL TsDeleteFileW(LPCWSTR path) {

@@ -21,10 +21,14 @@ namespace {
 const char kUnrepresentable[] = "|";
 
 // The code page of the console's output, or the OEM code page when the
-// process has no console (output to a file or a pipe). Can't fail.
+// process has no console (output to a file or a pipe). Asked once per run:
+// asking the console is a round trip to it on every line. Can't fail.
 UINT OutputCodePage() {
-  const UINT cp = GetConsoleOutputCP();
-  return cp != 0 ? cp : GetOEMCP();
+  static const UINT page = [] {
+    const UINT cp = GetConsoleOutputCP();
+    return cp != 0 ? cp : GetOEMCP();
+  }();
+  return page;
 }
 
 // The length of the character at text[i]: 2 for a surrogate pair, 1 for

@@ -45,7 +45,16 @@ BOOL TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD TsGetFileAttributesW(LPCWSTR path);
 BOOL TsSetFileAttributesW(LPCWSTR path, DWORD attributes);
 
-// longpath.cpp itself calls the plain ones.
+// ---- A file's identity (platform/win32/identity.cpp) ----
+// GetFileInformationByHandle with the volume serial number asked once per
+// directory that files are opened in (see identity.cpp); the full call for
+// a handle opened with FILE_FLAG_BACKUP_SEMANTICS or by other means.
+BOOL TsGetFileInformationByHandle(HANDLE h, BY_HANDLE_FILE_INFORMATION *info);
+// Tells identity.cpp which path and flags the handle h was opened with.
+// Can't fail.
+void NoteOpenedHandle(HANDLE h, const wchar_t *path, DWORD flags);
+
+// longpath.cpp and identity.cpp themselves call the plain ones.
 #if !defined(TWINSIFT_PLAIN_PATH_CALLS)
 #define FindFirstFileW TsFindFirstFileW
 #define FindFirstFileExW TsFindFirstFileExW
@@ -55,6 +64,7 @@ BOOL TsSetFileAttributesW(LPCWSTR path, DWORD attributes);
 #define CreateDirectoryW TsCreateDirectoryW
 #define GetFileAttributesW TsGetFileAttributesW
 #define SetFileAttributesW TsSetFileAttributesW
+#define GetFileInformationByHandle TsGetFileInformationByHandle
 #endif
 
 // The separator the program adds when it joins a directory and a name.

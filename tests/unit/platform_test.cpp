@@ -174,26 +174,26 @@ TEST_F(PlatformFiles, DeleteAndRemoveDirectory) {
   EXPECT_FALSE(PathExists(sub));
 }
 
-TEST(PlatformSync, MutexIsRecursiveAndExclusive) {
-  HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
-  ASSERT_NE(nullptr, m);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE));
-  DWORD other = WAIT_FAILED, release = 0;
-  std::thread([&] {
-    other = WaitForSingleObject(m, 0);
-    release = ReleaseMutex(m) ? 0 : GetLastError();
-  }).join();
-  EXPECT_EQ(WAIT_TIMEOUT, other);  // held by this thread
-  EXPECT_EQ(288u, release);        // ERROR_NOT_OWNER
-  EXPECT_TRUE(ReleaseMutex(m));
-  EXPECT_TRUE(ReleaseMutex(m));
-  std::thread([&] {
-    other = WaitForSingleObject(m, 0);
-    ReleaseMutex(m);
-  }).join();
-  EXPECT_EQ(WAIT_OBJECT_0, other);  // released twice: free again
-  EXPECT_TRUE(CloseHandle(m));
+TEST(PlatformSync, CriticalSectionIsRecursiveAndExclusive) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  // Whether another thread can take the lock now.
+  auto freeForOthers = [&cs] {
+    BOOL took = FALSE;
+    std::thread([&] {
+      took = TryEnterCriticalSection(&cs);
+      if (took) LeaveCriticalSection(&cs);
+    }).join();
+    return took != FALSE;
+  };
+  EnterCriticalSection(&cs);
+  EXPECT_TRUE(TryEnterCriticalSection(&cs));  // again, by its holder
+  EXPECT_FALSE(freeForOthers());
+  LeaveCriticalSection(&cs);
+  EXPECT_FALSE(freeForOthers());  // entered twice, left once
+  LeaveCriticalSection(&cs);
+  EXPECT_TRUE(freeForOthers());  // left as often as entered
+  DeleteCriticalSection(&cs);
 }
 
 TEST(PlatformSync, InterlockedCountsEveryStep) {
