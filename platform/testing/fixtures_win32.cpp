@@ -37,3 +37,5 @@ bool MakeHardLink(const std::wstring &existing, const std::wstring &link) {
 }
 
 bool MakeSymlink(const std::wstring &, const std::wstring &) { return false; }
+
+bool MakeFifo(const std::wstring &) { return false; }
