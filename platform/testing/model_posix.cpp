@@ -9,6 +9,7 @@
 const bool kNamesFoldCase = false;
 const bool kLinksAndFifos = true;
 const bool kHiddenByName = true;
+const bool kCanHoldFiles = false;
 
 namespace {
 

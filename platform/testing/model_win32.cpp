@@ -9,6 +9,7 @@
 const bool kNamesFoldCase = true;
 const bool kLinksAndFifos = false;
 const bool kHiddenByName = false;
+const bool kCanHoldFiles = true;
 
 std::wstring ModelShownPath(const std::wstring &path, bool commandLine) {
   std::wstring out;

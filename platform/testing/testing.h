@@ -76,3 +76,8 @@ extern const bool kNamesFoldCase;
 extern const bool kLinksAndFifos;
 // A name that begins with '.' is hidden, and no mark is needed (Linux).
 extern const bool kHiddenByName;
+// Opens path so that no other process can open it (Windows: no sharing)
+// until ReleaseFileHold. Returns null where no such hold exists (Linux).
+void *HoldFileExclusively(const std::wstring &path);
+void ReleaseFileHold(void *hold);
+extern const bool kCanHoldFiles;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "dups/dups.h"
 #include "platform/testing/testing.h"
 
 namespace {
@@ -78,7 +79,7 @@ struct Generator {
   }
 
   RelPath AddDir(const RelPath &parent, bool inSource, bool plain = false) {
-    TreeNode node;
+    FsNode node;
     node.kind = NodeKind::kDir;
     node.hidden = rng.Chance(10);
     RelPath rel = parent;
@@ -158,7 +159,7 @@ struct Generator {
   }
 
   void AddEntry(const std::vector<std::string> &pool) {
-    TreeNode node;
+    FsNode node;
     node.hidden = rng.Chance(10);
     const RelPath dir = PickDir();
     RelPath rel = dir;
@@ -185,13 +186,28 @@ struct Generator {
     t->nodes[rel] = node;
   }
 
+  // Files held open while the program runs, where the build can hold one:
+  // their hashing fails. Only files with one name, so that no other name
+  // reaches the held file.
+  void HoldSome() {
+    if (!kCanHoldFiles) return;
+    std::map<int, int> names;
+    for (const auto &[rel, node] : t->nodes)
+      if (node.kind == NodeKind::kFile) names[node.inode]++;
+    for (auto &[rel, node] : t->nodes) {
+      if (node.kind == NodeKind::kFile && names[node.inode] == 1 &&
+          !t->contents[node.inode].empty() && rng.Chance(6))
+        node.held = true;
+    }
+  }
+
   // Many one-byte files in one directory: a size group past the size at
   // which the report indexes a group by digest.
   void AddLargeGroup() {
     const RelPath dir = srcDirs[rng.Below(srcDirs.size())];
     const size_t n = 64 + rng.Below(12);
     for (size_t i = 0; i < n; i++) {
-      TreeNode node;
+      FsNode node;
       node.inode = NewInode(std::string(1, (char)('a' + rng.Below(4))));
       RelPath rel = dir;
       rel.push_back(L"g" + std::to_wstring(i));
@@ -217,7 +233,7 @@ struct Generator {
       if (kNamesFoldCase) {
         p.text = FullText(*t, {FoldAscii(t->source[0])});
       } else {
-        TreeNode link;
+        FsNode link;
         link.kind = NodeKind::kSymlink;
         link.target = FullText(*t, t->source);
         t->nodes[{L"srclink"}] = link;
@@ -262,6 +278,7 @@ RandomTree GenerateTree(uint64_t seed, const std::wstring &root) {
   const size_t files = g.rng.Below(26);
   for (size_t i = 0; i < files; i++) g.AddEntry(pool);
   if (g.rng.Chance(4)) g.AddLargeGroup();
+  g.HoldSome();
   return t;
 }
 
@@ -298,6 +315,19 @@ bool BuildTree(const RandomTree &tree, std::string *why) {
   return true;
 }
 
+std::vector<void *> HoldFiles(const RandomTree &tree) {
+  std::vector<void *> holds;
+  for (const auto &[rel, node] : tree.nodes) {
+    if (node.held) holds.push_back(HoldFileExclusively(FullText(tree, rel)));
+  }
+  return holds;
+}
+
+void ReleaseHeld(std::vector<void *> *holds) {
+  for (void *h : *holds) ReleaseFileHold(h);
+  holds->clear();
+}
+
 std::string Listing(const RandomTree &tree) {
   std::string out;
   for (const auto &[rel, node] : tree.nodes) {
@@ -323,6 +353,7 @@ std::string Listing(const RandomTree &tree) {
         break;
     }
     if (node.hidden) line += L"  (hidden)";
+    if (node.held) line += L"  (held open)";
     const std::string bytes = ModelLineBytes(ModelShownPath(line, false));
     out += bytes;
   }
@@ -386,13 +417,16 @@ struct Record {
   bool inSource;
   int inode;
   uint64_t size;
-  bool aside;  // another record of the same file stands for it
+  bool held;            // its hashing fails
+  bool aside;           // another record of the same file stands for it
+  bool hashed = false;  // the last hashing of it succeeded
+  bool displayed = false;
 };
 
 struct Model {
   const RandomTree &t;
   const RunSwitches &sw;
-  std::map<RelPath, TreeNode> fs;
+  std::map<RelPath, FsNode> fs;
   std::string out;
   std::vector<Record> recs;  // source records first, in scan order
   std::set<uint64_t> sourceSizes;
@@ -402,7 +436,7 @@ struct Model {
     Line(prefix + (L"\"" + ModelShownPath(path, true) + L"\""));
   }
 
-  uint64_t Size(const TreeNode &n) const {
+  uint64_t Size(const FsNode &n) const {
     return n.kind == NodeKind::kFile ? t.contents[n.inode].size() : 0;
   }
 
@@ -423,13 +457,13 @@ struct Model {
   void Scan(const RelPath &dir, const std::wstring &text, bool source) {
     const std::vector<RelPath> entries = Children(dir, true);
     for (const RelPath &e : entries) {
-      const TreeNode &n = fs.at(e);
+      const FsNode &n = fs.at(e);
       const uint64_t size = Size(n);
       if (n.kind != NodeKind::kFile || size == 0) continue;
       if (n.hidden && !sw.all) continue;
       if (!source && !sourceSizes.count(size)) continue;
-      recs.push_back(
-          {e, text + kPathSep + e.back(), source, n.inode, size, false});
+      recs.push_back({e, text + kPathSep + e.back(), source, n.inode, size,
+                      n.held, false});
       if (source) sourceSizes.insert(size);
     }
     if (!sw.recurse) return;
@@ -439,72 +473,91 @@ struct Model {
     }
   }
 
-  // One record per file: a destination's when there is one, else the
-  // first found.
+  // One record per file among those hashed: a destination's when there is
+  // one, else the first found.
   void SetAside(const std::vector<size_t> &group) {
     std::map<int, size_t> keeper;
     for (size_t i : group) {
+      if (!recs[i].hashed) continue;
       auto it = keeper.find(recs[i].inode);
       if (it == keeper.end())
         keeper[recs[i].inode] = i;
       else if (recs[it->second].inSource && !recs[i].inSource)
         it->second = i;
     }
-    for (size_t i : group) recs[i].aside = keeper[recs[i].inode] != i;
+    for (size_t i : group)
+      recs[i].aside = recs[i].hashed && keeper[recs[i].inode] != i;
   }
 
-  struct Block {
-    size_t firstSource;           // the visit that prints it
-    std::vector<size_t> members;  // in list order
-  };
+  void HashFailed(const Record &r, DWORD code) {
+    SetLastError(code);
+    wchar_t text[ERROR_TEXT_CAPACITY];
+    SystemErrorText(text, ERROR_TEXT_CAPACITY);
+    wchar_t hex[16];
+    swprintf(hex, 16, L"%x", (unsigned)code);
+    Line(L"ComputeSHA256 failed (0x" + std::wstring(hex) + L"): \"" +
+         ModelShownPath(r.text, false) + L"\" " + text);
+  }
 
-  std::vector<Block> Blocks() {
+  // Hashing fails for a file held open, and for one erased by an earlier
+  // block (a group is hashed again while its first file fails).
+  void HashGroup(const std::vector<size_t> &group) {
+    for (size_t i : group) {
+      Record &r = recs[i];
+      r.hashed = !r.held && fs.count(r.at) != 0;
+      if (r.held) HashFailed(r, ERROR_SHARING_VIOLATION);
+      if (!r.held && !r.hashed) HashFailed(r, ERROR_FILE_NOT_FOUND);
+    }
+    SetAside(group);
+  }
+
+  bool FreshMatch(const Record &x, const Record &r) const {
+    return !x.displayed && x.hashed && !x.aside &&
+           t.contents[x.inode] == t.contents[r.inode];
+  }
+
+  // The block of source record s's set, when it has one.
+  void Block(const std::vector<size_t> &group, Record &r) {
+    if (!r.hashed || r.aside) return;
+    std::vector<size_t> set;
+    size_t src = 0;
+    for (size_t i : group) {
+      if (!FreshMatch(recs[i], r)) continue;
+      set.push_back(i);
+      src += recs[i].inSource ? 1 : 0;
+    }
+    const size_t dst = set.size() - src;
+    if (set.size() < 2 || src == 0) return;
+    if (sw.dests && dst == 0 && !sw.verbose) return;
+    Line(L"");
+    if (sw.verbose) {
+      const std::string sha = Sha256Hex(t.contents[r.inode]);
+      Line(L"REM FileSize=" + std::to_wstring(r.size) + L" Hash=" +
+           std::wstring(sha.begin(), sha.end()));
+    }
+    for (size_t i : set) {
+      Record &x = recs[i];
+      const bool erase = sw.dests ? dst > 0 && x.inSource : i != set.back();
+      PathLine(erase ? L"del " : L"REM ", x.text);
+      x.displayed = true;
+      if (erase && sw.erase) fs.erase(x.at);
+    }
+  }
+
+  // Each source record in scan order: its group is hashed at the first
+  // visit, and again at each later one while the group's first file fails
+  // to hash; then the record's set gets its block, once.
+  void Report() {
     std::map<uint64_t, std::vector<size_t>> groups;
     for (size_t i = 0; i < recs.size(); i++) groups[recs[i].size].push_back(i);
-    std::vector<Block> blocks;
-    for (auto &[size, group] : groups) {
+    std::set<uint64_t> hashedOnce;
+    for (size_t s = 0; s < recs.size() && recs[s].inSource; s++) {
+      const std::vector<size_t> &group = groups[recs[s].size];
       if (group.size() < 2) continue;
-      SetAside(group);
-      std::map<std::string, std::vector<size_t>> sets;
-      for (size_t i : group) {
-        if (!recs[i].aside) sets[t.contents[recs[i].inode]].push_back(i);
-      }
-      for (auto &[bytes, members] : sets) {
-        size_t src = 0;
-        for (size_t i : members) src += recs[i].inSource ? 1 : 0;
-        const size_t dst = members.size() - src;
-        if (members.size() < 2 || src == 0) continue;
-        if (sw.dests && dst == 0 && !sw.verbose) continue;
-        blocks.push_back({members.front(), members});
-      }
+      if (hashedOnce.insert(recs[s].size).second || !recs[group[0]].hashed)
+        HashGroup(group);
+      Block(group, recs[s]);
     }
-    std::sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
-      return a.firstSource < b.firstSource;
-    });
-    return blocks;
-  }
-
-  void Report() {
-    std::vector<RelPath> erased;
-    for (const Block &b : Blocks()) {
-      const Record &first = recs[b.members.front()];
-      Line(L"");
-      if (sw.verbose) {
-        const std::string sha = Sha256Hex(t.contents[first.inode]);
-        Line(L"REM FileSize=" + std::to_wstring(first.size) + L" Hash=" +
-             std::wstring(sha.begin(), sha.end()));
-      }
-      bool anyDest = false;
-      for (size_t i : b.members) anyDest = anyDest || !recs[i].inSource;
-      for (size_t i : b.members) {
-        const Record &r = recs[i];
-        const bool erase =
-            sw.dests ? anyDest && r.inSource : i != b.members.back();
-        PathLine(erase ? L"del " : L"REM ", r.text);
-        if (erase && sw.erase) erased.push_back(r.at);
-      }
-    }
-    for (const RelPath &rel : erased) fs.erase(rel);
   }
 
   void RemoveDir(const RelPath &dir, const std::wstring &text, bool quiet) {

@@ -17,11 +17,12 @@ using RelPath = std::vector<std::wstring>;
 
 enum class NodeKind { kDir, kFile, kSymlink, kFifo };
 
-struct TreeNode {
+struct FsNode {
   NodeKind kind = NodeKind::kFile;
   int inode = -1;       // kFile: the file's identity; hard links share it
   bool hidden = false;  // the name starts with '.' (Windows: also marked)
   std::wstring target;  // kSymlink: what the link points to
+  bool held = false;    // kFile: held open by the test, so hashing it fails
 };
 
 // A destination parameter: the text given and the directory it reaches.
@@ -34,7 +35,7 @@ struct TreeParam {
 struct RandomTree {
   uint64_t seed = 0;
   std::wstring root;                  // absolute, no trailing separator
-  std::map<RelPath, TreeNode> nodes;  // every entry below the root
+  std::map<RelPath, FsNode> nodes;  // every entry below the root
   std::vector<std::string> contents;  // the bytes of each inode
   RelPath source;                     // the source directory
   std::vector<TreeParam> dests;       // 0 to 3 destinations
@@ -49,12 +50,16 @@ struct RunSwitches {
 // What the model says a run prints and leaves behind.
 struct ModelResult {
   std::string out;                    // standard output, bytes
-  std::map<RelPath, TreeNode> after;  // the entries left
+  std::map<RelPath, FsNode> after;  // the entries left
 };
 
 RandomTree GenerateTree(uint64_t seed, const std::wstring &root);
 // Makes the tree on disk below its root. On error, false with *why set.
 bool BuildTree(const RandomTree &tree, std::string *why);
+// Holds open every file marked held (where the build can); released by
+// ReleaseHeld.
+std::vector<void *> HoldFiles(const RandomTree &tree);
+void ReleaseHeld(std::vector<void *> *holds);
 // A listing of the tree, one entry a line, to rebuild a failing case.
 std::string Listing(const RandomTree &tree);
 
