@@ -21,11 +21,11 @@ namespace {
 
 // Trees per run when TWINSIFT_TREES is not set: a minute or two per build.
 #if defined(_WIN32)
-const uint64_t kDefaultTrees = 150;  // each Wine process start is slow
+const uint64_t kDefaultTrees = 120;  // each Wine process start is slow
 #elif defined(__SANITIZE_ADDRESS__)
 const uint64_t kDefaultTrees = 500;
 #else
-const uint64_t kDefaultTrees = 3000;
+const uint64_t kDefaultTrees = 2000;
 #endif
 
 uint64_t EnvNumber(const char *name, uint64_t fallback) {
