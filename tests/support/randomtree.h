@@ -35,7 +35,7 @@ struct TreeParam {
 struct RandomTree {
   uint64_t seed = 0;
   std::wstring root;                  // absolute, no trailing separator
-  std::map<RelPath, FsNode> nodes;  // every entry below the root
+  std::map<RelPath, FsNode> nodes;    // every entry below the root
   std::vector<std::string> contents;  // the bytes of each inode
   RelPath source;                     // the source directory
   std::vector<TreeParam> dests;       // 0 to 3 destinations
@@ -49,7 +49,7 @@ struct RunSwitches {
 
 // What the model says a run prints and leaves behind.
 struct ModelResult {
-  std::string out;                    // standard output, bytes
+  std::string out;                  // standard output, bytes
   std::map<RelPath, FsNode> after;  // the entries left
 };
 
