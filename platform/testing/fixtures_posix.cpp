@@ -24,3 +24,11 @@ bool MakeSymlink(const std::wstring &target, const std::wstring &link) {
   return symlink(BytesFromWide(target).c_str(), BytesFromWide(link).c_str()) ==
          0;
 }
+
+bool MakeFifo(const std::wstring &path) {
+  return mkfifo(BytesFromWide(path).c_str(), 0644) == 0;
+}
+
+void *HoldFileExclusively(const std::wstring &) { return nullptr; }
+
+void ReleaseFileHold(void *) {}

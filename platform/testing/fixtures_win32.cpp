@@ -37,3 +37,15 @@ bool MakeHardLink(const std::wstring &existing, const std::wstring &link) {
 }
 
 bool MakeSymlink(const std::wstring &, const std::wstring &) { return false; }
+
+bool MakeFifo(const std::wstring &) { return false; }
+
+void *HoldFileExclusively(const std::wstring &path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+void ReleaseFileHold(void *hold) {
+  if (hold != nullptr) CloseHandle(static_cast<HANDLE>(hold));
+}

@@ -60,3 +60,24 @@ bool MakeHardLink(const std::wstring &existing, const std::wstring &link);
 // A symbolic link at link pointing to target. Returns false where links
 // cannot be made.
 bool MakeSymlink(const std::wstring &target, const std::wstring &link);
+// A named pipe (FIFO) at path. Returns false where there are none.
+bool MakeFifo(const std::wstring &path);
+
+// The build's documented report rules, computed independently of the
+// program's own output code (platform/testing/model_*.cpp), for models of
+// whole runs. How a report line shows a path (commandLine: a "del ", "REM ",
+// "del" or "rd" line, which cmd may run from a saved report):
+std::wstring ModelShownPath(const std::wstring &path, bool commandLine);
+// The bytes standard output holds for one line of text, line end included.
+std::string ModelLineBytes(const std::wstring &line);
+// Names that differ in letter case only are one name (Windows).
+extern const bool kNamesFoldCase;
+// Symbolic links and FIFOs can be made and are part of the model (Linux).
+extern const bool kLinksAndFifos;
+// A name that begins with '.' is hidden, and no mark is needed (Linux).
+extern const bool kHiddenByName;
+// Opens path so that no other process can open it (Windows: no sharing)
+// until ReleaseFileHold. Returns null where no such hold exists (Linux).
+void *HoldFileExclusively(const std::wstring &path);
+void ReleaseFileHold(void *hold);
+extern const bool kCanHoldFiles;
