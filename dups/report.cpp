@@ -176,12 +176,19 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group) {
   if (!(options.Verbose || options.Debug) && !lines.empty()) PrintW(L"\n");
 
   int keptIntact = -1;  // checked at the block's first erasure
+  const uint32_t erasedBefore = cntFilesErased;
+  uint32_t copies = 0;
+  uint64_t bytes = 0;
   for (const BlockLine &l : lines) {
     cntFilesDuplicates++;
     PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
            ShowPath(l.x->path, 1).c_str());
     l.x->fDisplayed = 1;
-    if (options.Delete && l.verdict == kErase)
-      eraseCopy(l.x, lines, &keptIntact);
+    if (l.verdict != kErase) continue;
+    copies++;
+    bytes += l.x->size;
+    if (options.Delete) eraseCopy(l.x, lines, &keptIntact);
   }
+  if (!lines.empty())
+    ProgressSetReported(copies, bytes, cntFilesErased - erasedBefore);
 }
