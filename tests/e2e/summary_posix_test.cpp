@@ -80,17 +80,21 @@ TEST_F(SummaryTerminal, SearchEndsWithTheSummaryAndAnUnchangedReport) {
   EXPECT_EQ(report, RunTwinSift(args).out);
 }
 
-// The zero-size file the purge erases is no "del " copy of a set.
+// Erased counts the "del " copies that went: not one that could not be
+// erased, nor the zero-size file the purge erases.
 TEST_F(SummaryTerminal, WithEraseItCountsErasuresAndRemovedDirectories) {
   MakeFile("src/a/x.jpg", "same");
   MakeFile("src/b/x.jpg", "same");
   MakeEmptyFile("src/c/empty.jpg");
   MakeFile("src/only.jpg", "alone");
+  ASSERT_TRUE(SetReadOnly(MakeFile("src/ro1.jpg", "read-only"), true));
+  ASSERT_TRUE(SetReadOnly(MakeFile("src/ro2.jpg", "read-only"), true));
   std::string err;
   const std::string report = RunOnTerminal({L"-r", L"-d", At("src")}, &err);
   EXPECT_EQ(err,
-            "TwinSift: 4 files scanned, 1 set, 1 copy to erase (4 bytes), "
+            "TwinSift: 6 files scanned, 2 sets, 2 copies to erase (13 bytes), "
             "1 erased, 2 directories removed\n");
+  EXPECT_NE(report.find("DeleteFile failed (5)"), std::string::npos);
   EXPECT_NE(PathExists(At("src/a")), PathExists(At("src/b")));
   EXPECT_FALSE(PathExists(At("src/c")));
   EXPECT_TRUE(PathExists(At("src/only.jpg")));
