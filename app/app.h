@@ -87,6 +87,13 @@ struct Progress {
   uint64_t bytesToHash;   // size x records of every group of 2+ records
   uint64_t lastDrawMs;    // when the line was last drawn (or the run began)
   uint32_t shownWidth;    // characters of the line now on screen; 0: none
+  // The summary line at the end of the search, under the same rule.
+  int32_t summary;         // print it in this run
+  uint32_t setsReported;   // blocks of the report
+  uint32_t copiesToErase;  // their "del " lines
+  uint64_t bytesToErase;   // the sizes of those copies
+  uint32_t copiesErased;   // of those, erased with -d
+  uint32_t dirsAtStart;    // cntDirsRemoved when the run began
 };
 
 extern Progress progress;
@@ -111,3 +118,21 @@ void ProgressEnd(void);
 int ProgressDue(const Progress *p, uint64_t nowMs);
 uint32_t ProgressRedrawText(const Progress *p, wchar_t *buf);
 void ProgressClearText(uint32_t width, wchar_t *buf);
+
+// ---- The summary line ----
+// When the status line's rule holds, one line on standard error after the
+// search (its purge included): the files scanned, the sets reported, their
+// "del " copies and bytes, and with -d the copies erased and the
+// directories removed. Standard output never changes.
+#define kSummaryTextCap 240
+
+// Counts one block of the report: its "del " copies, their bytes, and how
+// many of them were erased. Can't fail.
+void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
+// Prints the summary line when this run shows it. Can't fail.
+void ProgressSummary(void);
+// Into buf (capacity kSummaryTextCap), the summary line with its line end,
+// the erasure part only when erasing; dirsRemoved is this run's count.
+// Can't fail.
+void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
+                         wchar_t *buf);

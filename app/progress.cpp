@@ -70,6 +70,8 @@ void ProgressStart(void) {
   progress = Progress{};
   progress.enabled =
       StderrIsTerminal() && !StdoutIsTerminal() && !options.Debug ? 1 : 0;
+  progress.summary = progress.enabled;
+  progress.dirsAtStart = cntDirsRemoved;
   progress.lastDrawMs = NowMs();
 }
 

@@ -127,6 +127,9 @@ int RunSearch(void) {
   if (!stop && options.Recurse && options.Delete) purgeSource(srcDir);
   fsplit_dealloc(srcDir, srcFilter);
   releaseParms();
-  if (!stop) endOfRunChecks();
+  if (!stop) {
+    ProgressSummary();
+    endOfRunChecks();
+  }
   return 0;
 }

@@ -145,6 +145,26 @@ void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
   PrintW(L"%ls\"%ls\"\n", why, ShowPath(x->path, 1).c_str());
 }
 
+// Prints a block's lines, erasing its "del " copies with -d, and counts the
+// block for the summary line.
+void printBlock(const std::vector<BlockLine> &lines) {
+  int keptIntact = -1;  // checked at the block's first erasure
+  const uint32_t erasedBefore = cntFilesErased;
+  uint32_t copies = 0;
+  uint64_t bytes = 0;
+  for (const BlockLine &l : lines) {
+    cntFilesDuplicates++;
+    PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
+           ShowPath(l.x->path, 1).c_str());
+    l.x->fDisplayed = 1;
+    if (l.verdict != kErase) continue;
+    copies++;
+    bytes += l.x->size;
+    if (options.Delete) eraseCopy(l.x, lines, &keptIntact);
+  }
+  ProgressSetReported(copies, bytes, cntFilesErased - erasedBefore);
+}
+
 }  // namespace
 
 // Prints the block of R's set and erases its "del " copies. Only records
@@ -175,13 +195,5 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group) {
   std::vector<BlockLine> lines = selectBlock(group, r, c);
   if (!(options.Verbose || options.Debug) && !lines.empty()) PrintW(L"\n");
 
-  int keptIntact = -1;  // checked at the block's first erasure
-  for (const BlockLine &l : lines) {
-    cntFilesDuplicates++;
-    PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
-           ShowPath(l.x->path, 1).c_str());
-    l.x->fDisplayed = 1;
-    if (options.Delete && l.verdict == kErase)
-      eraseCopy(l.x, lines, &keptIntact);
-  }
+  if (!lines.empty()) printBlock(lines);
 }

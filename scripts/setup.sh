@@ -2,18 +2,32 @@
 # Installs what the builds and tests need from Debian's packages, when missing.
 # Run as root; otherwise prints the apt-get command to run and stops.
 #
-#   scripts/setup.sh [PACKAGE ...]         the build packages and these
-#   scripts/setup.sh --only PACKAGE ...    these alone
+#   scripts/setup.sh [PACKAGE ...]          building and running the Linux
+#                                           program, and these
+#   scripts/setup.sh --tests [PACKAGE ...]  that, every test and the packages
+#   scripts/setup.sh --only PACKAGE ...     these alone
+#
+# With --dry-run first, it only prints the packages it would install.
 set -euo pipefail
 
-# clang and its runtime libraries (libFuzzer, the sanitizers) build the
-# fuzz targets of the linux-fuzz preset.
-packages=(cmake ninja-build g++ libssl-dev libgtest-dev
-          clang libclang-rt-14-dev
-          g++-mingw-w64-x86-64-posix wine64 "$@")
-if [ "${1:-}" = --only ]; then
-  packages=("${@:2}")
+dry_run=0
+if [ "${1:-}" = --dry-run ]; then
+  dry_run=1
+  shift
 fi
+
+build=(cmake ninja-build g++ libssl-dev)
+# GoogleTest; clang and its runtime libraries (libFuzzer, the sanitizers) for
+# the fuzz targets of the linux-fuzz preset; mingw-w64 and Wine for the
+# Windows build and its tests; dpkg-dev (dpkg-shlibdeps) and unzip to make
+# and check the packages.
+tests=(libgtest-dev clang libclang-rt-14-dev
+       g++-mingw-w64-x86-64-posix wine64 dpkg-dev unzip)
+case "${1:-}" in
+  --only) packages=("${@:2}") ;;
+  --tests) packages=("${build[@]}" "${tests[@]}" "${@:2}") ;;
+  *) packages=("${build[@]}" "$@") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +35,10 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+if [ $dry_run -eq 1 ]; then
+  echo "Would install: ${missing[*]:-nothing}"
+  exit 0
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -4,7 +4,7 @@
 # Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --tests
 
 start=$(date +%s)
 cmake --workflow --preset linux-debug
@@ -17,4 +17,5 @@ cmake --preset windows-release
 cmake --build --preset windows-release
 wine_start
 ctest --preset windows-release
+scripts/check-packages.sh
 echo "All builds and tests passed in $(( $(date +%s) - start )) s."

@@ -2,6 +2,7 @@
 // raises.
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/app.h"
 #include "scan/scan.h"
@@ -70,6 +71,78 @@ TEST(ProgressLine, TotalToHashCountsGroupsOfTwoOrMore) {
   ProgressFileRecorded(100, 3);
   ProgressFileRecorded(7, 1);
   EXPECT_EQ(progress.bytesToHash, 300u);
+}
+
+std::wstring Summary(const Progress &p, int erasing, uint32_t dirs = 0) {
+  wchar_t buf[kSummaryTextCap];
+  ProgressSummaryText(&p, erasing, dirs, buf);
+  return buf;
+}
+
+TEST(SummaryLine, CountsGroupedByThousandsAndBytesInBinaryUnits) {
+  Progress p = {};
+  p.filesScanned = 1234567;
+  p.setsReported = 12;
+  p.copiesToErase = 20;
+  p.bytesToErase = 36175872;  // 34.5 MiB
+  EXPECT_EQ(Summary(p, 0),
+            L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
+            L"(34.5 MiB)\n");
+  p.copiesErased = 18;
+  EXPECT_EQ(Summary(p, 1, 3),
+            L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
+            L"(34.5 MiB), 18 erased, 3 directories removed\n");
+}
+
+TEST(SummaryLine, OneOfEachIsSingular) {
+  Progress p = {};
+  p.filesScanned = 1;
+  p.setsReported = 1;
+  p.copiesToErase = 1;
+  p.bytesToErase = 1;
+  p.copiesErased = 1;
+  EXPECT_EQ(Summary(p, 1, 1),
+            L"TwinSift: 1 file scanned, 1 set, 1 copy to erase (1 byte), "
+            L"1 erased, 1 directory removed\n");
+  p.filesScanned = 999;
+  p.setsReported = 1000;
+  EXPECT_EQ(Summary(p, 0).substr(0, 41),
+            L"TwinSift: 999 files scanned, 1,000 sets, ");
+}
+
+// The unit changes where a tenth would round up to 1024 of the smaller one.
+TEST(SummaryLine, SizesAtTheUnitBoundaries) {
+  Progress p = {};
+  const std::pair<uint64_t, std::wstring> cases[] = {
+      {0, L"0 bytes"},
+      {1023, L"1,023 bytes"},
+      {1024, L"1.0 KiB"},
+      {1024 * 1024 - 1, L"1.0 MiB"},
+      {(1ull << 30) * 3 / 2, L"1.5 GiB"},
+      {5ull << 40, L"5.0 TiB"},
+      {3000ull << 40, L"3000.0 TiB"},
+  };
+  for (const auto &c : cases) {
+    p.bytesToErase = c.first;
+    const std::wstring line = Summary(p, 0);
+    EXPECT_NE(line.find(L"(" + c.second + L")\n"), std::wstring::npos)
+        << P(line);
+  }
+}
+
+// A block counts as a set with its "del " copies; a run's counters are
+// cleared at its start.
+TEST(SummaryLine, BlocksAddUpAndAStartClearsThem) {
+  ProgressStart();
+  ProgressSetReported(2, 100, 1);
+  ProgressSetReported(0, 0, 0);
+  EXPECT_EQ(progress.setsReported, 2u);
+  EXPECT_EQ(progress.copiesToErase, 2u);
+  EXPECT_EQ(progress.bytesToErase, 100u);
+  EXPECT_EQ(progress.copiesErased, 1u);
+  ProgressStart();
+  EXPECT_EQ(progress.setsReported, 0u);
+  EXPECT_EQ(progress.bytesToErase, 0u);
 }
 
 class ProgressScanTest : public E2ETest {

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Makes the two packages from the built linux-release and windows-release
+# presets and checks them without installing either: the zip's files and its
+# twinsift.exe under Wine, the Debian package's files and control fields and
+# the program unpacked from it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+  build/linux-release/CMakeCache.txt)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "check-packages: $*" >&2
+  exit 1
+}
+# same WHAT EXPECTED ACTUAL
+same() {
+  [ "$2" = "$3" ] || fail "$1: expected [$2], found [$3]"
+}
+
+for preset in linux-release windows-release; do
+  cmake --build --preset $preset --target package >"$work/package.log" 2>&1 ||
+    { cat "$work/package.log" >&2; fail "$preset: no package"; }
+done
+deb="build/linux-release/twinsift_${version}_amd64.deb"
+zip="build/windows-release/twinsift-${version}-win64.zip"
+
+# ---- Windows zip -------------------------------------------------------------
+top="twinsift-${version}-win64"
+same "zip contents" "$top/LICENSE
+$top/README.md
+$top/bin/twinsift.exe" "$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
+unzip -q "$zip" -d "$work/zip"
+exe="$work/zip/$top/bin/twinsift.exe"
+strings -el "$exe" | grep -qx "$version" || fail "no version $version in $exe"
+# Reuses the Wine server of a test run that sourced wine-env.sh; else starts
+# (and at exit stops) its own.
+if [ -z "${WINEPREFIX:-}" ]; then
+  source scripts/wine-env.sh
+  wine_start
+  trap 'wine_stop; rm -rf "$work"' EXIT
+fi
+/usr/lib/wine/wine64 "$exe" -? </dev/null >"$work/help-win.txt" 2>&1 ||
+  fail "twinsift.exe -? failed"
+grep -q "^TwinSift - Find duplicate files - " "$work/help-win.txt" ||
+  fail "twinsift.exe -? printed no help screen"
+
+# ---- Debian package ----------------------------------------------------------
+field() { dpkg-deb -f "$deb" "$1"; }
+same Package twinsift "$(field Package)"
+same Version "$version" "$(field Version)"
+same Architecture amd64 "$(field Architecture)"
+same Section utils "$(field Section)"
+same Maintainer "The TwinSift authors" "$(field Maintainer)"
+synopsis=$(field Description | head -1)
+same Description "duplicate-file finder that writes its report as a batch file" \
+  "$synopsis"
+depends=$(field Depends)
+[[ "$depends" =~ (^|, )libssl3\ \(\>=\ [0-9.]+\) ]] ||
+  fail "Depends holds no libcrypto (libssl3): $depends"
+same "deb contents" "./usr/bin/twinsift
+./usr/share/doc/twinsift/LICENSE
+./usr/share/doc/twinsift/README.md
+./usr/share/doc/twinsift/copyright" \
+  "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)"
+dpkg-deb -x "$deb" "$work/deb"
+prog="$work/deb/usr/bin/twinsift"
+"$prog" -? </dev/null >"$work/help-deb.txt" || fail "twinsift -? failed"
+grep -q "^TwinSift - Find duplicate files - " "$work/help-deb.txt" ||
+  fail "twinsift -? printed no help screen"
+mkdir -p "$work/pics/sub"
+echo "one picture" >"$work/pics/a.jpg"
+echo "one picture" >"$work/pics/sub/b.jpg"
+echo "another one" >"$work/pics/c.jpg"
+same "search report" "
+del \"$work/pics/a.jpg\"
+REM \"$work/pics/sub/b.jpg\"" "$("$prog" -r "$work/pics" </dev/null)"
+cmp -s "$root/LICENSE" "$work/deb/usr/share/doc/twinsift/copyright" ||
+  fail "copyright is not the licence"
+
+echo "Packages checked: $deb, $zip"
