@@ -30,7 +30,7 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
   size_t cap = wcslen(dir) + wcslen(name) + 2;
   wchar_t *child = StringAllocOrDie(cap);
   wcscpy(child, dir);
-  StringConcat(child, cap, name);
+  PathJoinChild(child, cap, name);
   return child;
 }
 

@@ -72,6 +72,16 @@ void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail) {
   buf[len + count] = L'\0';
 }
 
+void PathJoinChild(wchar_t *buf, size_t capacity, const wchar_t *name) {
+  size_t len = wcsnlen(buf, capacity);
+  if (len > 0 && len + 1 < capacity && !IsBareDrive(buf) &&
+      buf[len - 1] != PATH_SEPARATOR && buf[len - 1] != L'/') {
+    buf[len++] = PATH_SEPARATOR;
+    buf[len] = L'\0';
+  }
+  StringConcat(buf, capacity, name);
+}
+
 // Wildcards never name a directory, roots and bare drives always do; any
 // other path is looked up. A failed look-up means 0. Can't fail.
 int IsADir(const wchar_t *path) {

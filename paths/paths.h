@@ -12,6 +12,13 @@ extern int32_t fsplit_leakcheck;
 // separator or is a bare drive. The tail is cut to fit. Can't fail.
 void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail);
 
+// Appends a name found in the directory buf to it (capacity as for
+// StringConcat): the separator goes in unless buf is empty, a bare drive or
+// ends in a character this platform's file system takes as a separator. On
+// Linux a name may end in '\\', which is then part of the directory's
+// name, so the '/' must still follow. Can't fail.
+void PathJoinChild(wchar_t *buf, size_t capacity, const wchar_t *name);
+
 // 1 when path names a directory (a path with a wildcard never does; a root
 // or a bare drive always does), else 0.
 int IsADir(const wchar_t *path);

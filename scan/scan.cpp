@@ -56,7 +56,7 @@ void joinInto(wchar_t *buf, size_t cap, const wchar_t *dir,
   const size_t n = wcsnlen(dir, cap - 1);
   wmemcpy(buf, dir, n);
   buf[n] = L'\0';
-  StringConcat(buf, cap, tail);
+  PathJoinChild(buf, cap, tail);
 }
 
 // The entry takes part in the comparison: a non-empty regular file, hidden

@@ -233,11 +233,13 @@ void FindFree(PosixObject *obj) {
 }
 
 // Starts a search for pattern: a listing when its last component has a
-// wildcard, else the look-up of that one path. On error, false is returned
-// with the last error set.
+// wildcard, else the look-up of that one path. Only '/' ends a component
+// here: the paths reaching the file system are the program's own, and a
+// Linux name may hold '\' (a directory "e\" is not "e"). On error, false is
+// returned with the last error set.
 bool StartSearch(const std::wstring &path, FindState *state,
                  WIN32_FIND_DATAW *data) {
-  const size_t sep = path.find_last_of(L"/\\");
+  const size_t sep = path.find_last_of(L'/');
   const std::wstring last =
       sep == std::wstring::npos ? path : path.substr(sep + 1);
   if (last.empty()) {

@@ -50,6 +50,27 @@ TEST_F(NamesTest, QuotesAndBackslashesAreEscaped) {
   Check("back\\slash", "back\\x5Cslash");
 }
 
+// A directory "e\\" beside a directory "e": each entry of "e\\" is joined
+// to it with '/', so it is never read, reported or erased as a file of "e",
+// and the purge removes exactly the directory left empty.
+TEST_F(NamesTest, DirectoryNameEndingInABackslashKeepsItsSeparator) {
+  const std::wstring odd = MakeSubdir("src/e\\");
+  const std::wstring plain = MakeSubdir("src/e");
+  const std::wstring a = JoinPath(odd, L"a.jpg");
+  const std::wstring b = JoinPath(odd, L"b.jpg");
+  const std::wstring c = JoinPath(plain, L"a.jpg");
+  ASSERT_TRUE(WriteBytes(a, "photo") && WriteBytes(b, "photo") &&
+              WriteBytes(c, "other"));
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src")});
+  const std::string shown = BytesFromWide(At("src")) + "/e\\x5C/";
+  EXPECT_EQ(r.out, Lines({"", "del \"" + shown + "a.jpg\"",
+                          "REM \"" + shown + "b.jpg\"", ""}));
+  EXPECT_FALSE(PathExists(a));
+  std::string bytes;
+  EXPECT_TRUE(ReadBytes(b, &bytes) && bytes == "photo");
+  EXPECT_TRUE(ReadBytes(c, &bytes) && bytes == "other");
+}
+
 TEST_F(NamesTest, OrdinaryOddNamesStayAsTheyAre) {
   Check("-rf.jpg", "-rf.jpg");
   Check("100% & (copy) !.jpg", "100% & (copy) !.jpg");

@@ -83,13 +83,7 @@ struct Generator {
     node.kind = NodeKind::kDir;
     node.hidden = rng.Chance(10);
     RelPath rel = parent;
-    // Left out: a directory name ending in a backslash (Linux). The
-    // program then joins its entries' names without a separator, so it
-    // scans and purges the wrong paths.
-    do {
-      rel.resize(parent.size());
-      rel.push_back(Name(parent, node.hidden, plain));
-    } while (rel.back().back() == L'\\');
+    rel.push_back(Name(parent, node.hidden, plain));
     t->nodes[rel] = node;
     allDirs.push_back(rel);
     if (inSource) srcDirs.push_back(rel);
