@@ -55,6 +55,7 @@ int scanDestinations(const wchar_t *srcDir, bintree *tree) {
       return 1;
     }
     ScanDirectory(dir, filter, tree, nullptr);
+    if (options.Recurse && options.Delete) PurgeKeepDirectory(dir);
     fsplit_dealloc(dir, filter);
   }
   return 0;
@@ -125,6 +126,7 @@ int RunSearch(void) {
   linklist_DeAllocate(sourceList);
   hashReleaseProvider();
   if (!stop && options.Recurse && options.Delete) purgeSource(srcDir);
+  PurgeKeepNone();
   fsplit_dealloc(srcDir, srcFilter);
   releaseParms();
   if (!stop) {

@@ -24,6 +24,13 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);
+// Destinations are read-only, also where one lies inside the source or is
+// the source by another route: the purge neither enters nor removes a
+// directory kept here (by identity) and counts it as holding data.
+// PurgeKeepDirectory copies dir; PurgeKeepNone forgets them all.
+// Exhaustion ends the process.
+void PurgeKeepDirectory(const wchar_t *dir);
+void PurgeKeepNone(void);
 void RemoveEmptyDir(const wchar_t *dir, int quiet);
 
 #if defined(TWINSIFT_TEST_HOOKS)

@@ -2,6 +2,9 @@
 // the source that holds no byte of file data, with its zero-size files.
 #include <cstdlib>
 #include <cwchar>
+#include <deque>
+#include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "dups/dups.h"
@@ -44,16 +47,32 @@ void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
 
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up);
 
+// The destinations' directories, which the purge leaves as they are; each
+// step's identity is looked up at its first comparison. A deque keeps the
+// names where the steps point while more are added.
+std::deque<std::wstring> keptNames;
+std::vector<DescentStep> keptDirs;
+
+bool isKept(const DescentStep *step) {
+  for (const DescentStep &kept : keptDirs) {
+    if (SameDirectory(&kept, step)) return true;
+  }
+  return false;
+}
+
 // Purges one subdirectory and removes it when nothing is left under it.
-// A directory link back into the current descent path is not entered and
-// counts as holding data, so neither it nor its ancestors are removed.
+// A directory link back into the current descent path, or a destination's
+// directory, is not entered and counts as holding data, so neither it nor
+// its ancestors are removed.
 uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
                     const DescentStep *up) {
   wchar_t *child = childPath(dir, fd->cFileName);
   DescentStep step = {child, up, 0, 0, 0, 0};
   uint64_t sub = 1;
-  if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !DescentLoopsBack(&step)) {
+  if (isKept(&step)) {
+    // A destination: not entered, not removed.
+  } else if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             !DescentLoopsBack(&step)) {
     sub = purgeTree(child, &step);
   }
   if (sub == 0) {
@@ -109,7 +128,19 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
 
 uint64_t PurgeEmptyDirs(const wchar_t *dir) {
   DescentStep top = {dir, nullptr, 0, 0, 0, 0};
+  if (isKept(&top)) return 1;
   return purgeTree(dir, &top);
+}
+
+void PurgeKeepDirectory(const wchar_t *dir) {
+  keptNames.emplace_back(dir);
+  keptDirs.push_back(
+      DescentStep{keptNames.back().c_str(), nullptr, 0, 0, 0, 0});
+}
+
+void PurgeKeepNone(void) {
+  keptDirs.clear();
+  keptNames.clear();
 }
 
 void RemoveEmptyDir(const wchar_t *dir, int quiet) {

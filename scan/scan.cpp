@@ -204,14 +204,16 @@ static bool stepIdentity(const DescentStep *s) {
   return s->known == 1;
 }
 
+bool SameDirectory(const DescentStep *a, const DescentStep *b) {
+  return stepIdentity(a) && stepIdentity(b) && a->volume == b->volume &&
+         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
+}
+
 // True when a directory link leads back into the current descent path.
 bool DescentLoopsBack(const DescentStep *target) {
   if (!stepIdentity(target)) return false;
   for (const DescentStep *s = target->up; s != nullptr; s = s->up) {
-    if (stepIdentity(s) && s->volume == target->volume &&
-        s->indexHigh == target->indexHigh && s->indexLow == target->indexLow) {
-      return true;
-    }
+    if (SameDirectory(s, target)) return true;
   }
   return false;
 }

@@ -25,6 +25,10 @@ struct DescentStep {
 // entering it would loop. Can't fail; an unknown identity counts as no loop.
 bool DescentLoopsBack(const DescentStep *target);
 
+// True when a and b are the same directory by file-system identity (each
+// looked up once). Can't fail; an unknown identity counts as different.
+bool SameDirectory(const DescentStep *a, const DescentStep *b);
+
 // Records every qualifying file of dir matching filter (and, with Recurse,
 // of every directory below it). Without a source list only files whose size
 // is already in the tree are recorded. Returns 87 when dir is not a

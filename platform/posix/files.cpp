@@ -22,11 +22,13 @@ FILETIME FileTimeFromTimespec(const struct timespec &ts) {
 }
 
 // True when the arguments ask for what this layer supports: reading an
-// existing file, with the sequential-scan hint at most. Can't fail.
+// existing file, with the sequential-scan hint at most, or with backup
+// semantics a directory (to learn its identity). Can't fail.
 bool IsSupportedOpen(DWORD access, DWORD share, SECURITY_ATTRIBUTES *sa,
                      DWORD disposition, DWORD flags, HANDLE templ) {
   const DWORD shares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const DWORD hints = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+  const DWORD hints = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL |
+                      FILE_FLAG_BACKUP_SEMANTICS;
   return access == GENERIC_READ && disposition == OPEN_EXISTING &&
          (share & ~shares) == 0 && (flags & ~hints) == 0 && sa == nullptr &&
          templ == nullptr;
@@ -38,16 +40,17 @@ const off_t kHintMinSize = 128 * 1024;
 
 // Opens path for reading without blocking on a FIFO, and fills *st with its
 // status. O_NONBLOCK stays set: reads of a regular file ignore it. Returns
-// the descriptor of a regular file; on error, -1 is returned with the last
-// error set (5 for anything but a regular file).
-int OpenRegular(const std::string &path, struct stat *st) {
+// the descriptor of a regular file, or of a directory when dirToo; on
+// error, -1 is returned with the last error set (5 for anything else).
+int OpenRegular(const std::string &path, struct stat *st, bool dirToo) {
   const int fd =
       open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     SetLastErrorForPath(errno, path);
     return -1;
   }
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+  if (fstat(fd, st) != 0 ||
+      !(S_ISREG(st->st_mode) || (dirToo && S_ISDIR(st->st_mode)))) {
     SetLastError(ERROR_ACCESS_DENIED);  // as Windows refuses a directory
     close(fd);
     return -1;
@@ -80,7 +83,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  const int fd = OpenRegular(PathBytes(path), &file->st);
+  const int fd = OpenRegular(PathBytes(path), &file->st,
+                             (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0);
   PosixObject *obj = fd < 0 ? nullptr : ObjectNew(kObjectFile);
   if (obj == nullptr) {
     if (fd >= 0) close(fd);

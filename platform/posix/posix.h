@@ -191,7 +191,8 @@ BOOL FindClose(HANDLE find);
 // ---- Files ----
 // Opens read-only (only GENERIC_READ and OPEN_EXISTING are supported), never
 // blocks on a special file, hints sequential access (for files larger than
-// the kernel's first read-ahead).
+// the kernel's first read-ahead). Opens regular files only, and with
+// FILE_FLAG_BACKUP_SEMANTICS directories too, as Windows does.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
                    SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
                    HANDLE templ);

@@ -57,4 +57,19 @@ TEST_F(PurgeTest, ErasedDuplicatesLeaveTheirDirectoryEmpty) {
   EXPECT_FALSE(PathExists(At("src/new")));
 }
 
+// Destinations are read-only, also inside the source: the purge leaves a
+// destination's empty folders and zero-size files, and the folders above
+// it, as they are, while the rest of the source is purged.
+TEST_F(PurgeTest, DestinationInsideTheSourceIsLeftAsItIs) {
+  auto z = MakeEmptyFile("src/lib/z");
+  MakeSubdir("src/lib/empty");
+  auto other = MakeEmptyFile("src/tmp/z");
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src"), At("src/lib")});
+  EXPECT_EQ(r.out,
+            Lines({"No files found", "", Del(other), Rd(At("src/tmp"))}));
+  EXPECT_TRUE(PathExists(z));
+  EXPECT_TRUE(PathExists(At("src/lib/empty")));
+  EXPECT_FALSE(PathExists(At("src/tmp")));
+}
+
 }  // namespace

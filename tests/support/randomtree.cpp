@@ -563,7 +563,17 @@ struct Model {
     }
   }
 
+  // A destination's directory (also the source by another route) holds
+  // data for the purge, which neither enters nor removes it.
+  bool IsDestination(const RelPath &dir) const {
+    if (!sw.dests) return false;
+    for (const TreeParam &p : t.dests)
+      if (p.dir == dir) return true;
+    return false;
+  }
+
   uint64_t Purge(const RelPath &dir, const std::wstring &text) {
+    if (IsDestination(dir)) return 1;
     const std::vector<RelPath> entries = Children(dir, true);
     uint64_t own = 0;
     for (const RelPath &e : entries) own += Size(fs.at(e));
