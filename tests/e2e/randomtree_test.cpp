@@ -34,17 +34,6 @@ uint64_t EnvNumber(const char *name, uint64_t fallback) {
   return strtoull(text, nullptr, 10);
 }
 
-std::vector<std::string> SplitLines(const std::string &out) {
-  std::vector<std::string> lines;
-  const std::string eol = kLineEnd;
-  size_t start = 0;
-  for (size_t p; (p = out.find(eol, start)) != std::string::npos;
-       start = p + eol.size())
-    lines.push_back(out.substr(start, p - start));
-  if (start < out.size()) lines.push_back(out.substr(start));
-  return lines;
-}
-
 bool Under(const RelPath &rel, const RelPath &dir) {
   return rel.size() >= dir.size() &&
          std::equal(dir.begin(), dir.end(), rel.begin());

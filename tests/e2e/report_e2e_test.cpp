@@ -166,22 +166,6 @@ TEST_F(ReportTest, DeleteWithoutRecursePrintsNoPurge) {
   EXPECT_TRUE(Exists(At("d/zero")) && Exists(At("d/sub")));
 }
 
-}  // namespace
-
-namespace {
-
-// Splits output at the platform's line end.
-std::vector<std::string> SplitLines(const std::string &out) {
-  std::vector<std::string> lines;
-  const std::string eol = kLineEnd;
-  size_t start = 0;
-  for (size_t p; (p = out.find(eol, start)) != std::string::npos;
-       start = p + eol.size())
-    lines.push_back(out.substr(start, p - start));
-  if (start < out.size()) lines.push_back(out.substr(start));
-  return lines;
-}
-
 TEST_F(ReportTest, NamesOutsideTheOutputCodePageKeepEveryLineWhole) {
   // A euro sign and a CJK character: outside most console code pages.
   std::wstring a = JoinPath(MakeSubdir("d"), L"a\u20AC\u4E2D.jpg");

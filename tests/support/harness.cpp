@@ -43,6 +43,17 @@ std::string Lines(std::initializer_list<std::string> lines) {
   return Lines(std::vector<std::string>(lines));
 }
 
+std::vector<std::string> SplitLines(const std::string &out) {
+  std::vector<std::string> lines;
+  const std::string eol = kLineEnd;
+  size_t start = 0;
+  for (size_t p; (p = out.find(eol, start)) != std::string::npos;
+       start = p + eol.size())
+    lines.push_back(out.substr(start, p - start));
+  if (start < out.size()) lines.push_back(out.substr(start));
+  return lines;
+}
+
 std::wstring TwinSiftExe() {
   for (const wchar_t *name : {L"twinsift", L"twinsift.exe"}) {
     std::wstring exe = JoinPath(ExecutableDir(), name);

@@ -38,6 +38,9 @@ std::wstring W(const std::string &ascii);
 std::string Lines(std::initializer_list<std::string> lines);
 std::string Lines(const std::vector<std::string> &lines);
 
+// out cut at the platform's line ends; a last line without one is kept.
+std::vector<std::string> SplitLines(const std::string &out);
+
 // The program's executable beside the test (twinsift or twinsift.exe), or
 // an empty string when neither is there.
 std::wstring TwinSiftExe();
