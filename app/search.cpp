@@ -54,7 +54,9 @@ int scanDestinations(const wchar_t *srcDir, bintree *tree) {
       fsplit_dealloc(dir, filter);
       return 1;
     }
-    ScanDirectory(dir, filter, tree, nullptr);
+    // A destination that is no directory, or a file that could not be
+    // recorded, has had its message; the other destinations still count.
+    (void)ScanDirectory(dir, filter, tree, nullptr);
     fsplit_dealloc(dir, filter);
   }
   return 0;
@@ -112,7 +114,9 @@ int RunSearch(void) {
   wchar_t *srcDir = nullptr;
   wchar_t *srcFilter = nullptr;
   resolveParam(options.Parm[0], &srcDir, &srcFilter);
-  ScanDirectory(srcDir, srcFilter, tree, sourceList);
+  // Every failure of the scan has had its message, and what was recorded is
+  // still searched: the run goes on whatever the code.
+  (void)ScanDirectory(srcDir, srcFilter, tree, sourceList);
   int stop = scanDestinations(srcDir, tree);
   if (!stop) {
     HashGroupsAndCompare(sourceList, tree);

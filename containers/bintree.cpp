@@ -14,7 +14,7 @@
 #include <new>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "containers/containers.h"
 #include "containers/internal.h"
 

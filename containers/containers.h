@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-#include "hash/hash.h"
-#include "platform/platform.h"
-
-#define SHA256_BYTES 32
+#include "common/common.h"
 
 // Each container's own lock, taken for the whole of every operation:
 // recursive and local to the process.

@@ -3,10 +3,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "containers/containers.h"
 #include "containers/internal.h"
-#include "paths/paths.h"
 
 // A new record for path with the size from findData, flags clear and hash
 // all zero. The path copy lies in the record's own block, right after it:
@@ -24,6 +23,16 @@ static FileRecord *RecordMake(const wchar_t *path,
                  (uint64_t)findData->nFileSizeLow;
   record->fInSource = fInSource;
   return record;
+}
+
+// A path copy of its own, for a record handed out by linklist_Dequeue (the
+// caller frees the two apart). Exhaustion ends the process.
+static wchar_t *PathCopy(const wchar_t *path) {
+  const size_t len = wcslen(path);
+  wchar_t *copy = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
+  if (copy == nullptr) abort();
+  wmemcpy(copy, path, len + 1);
+  return copy;
 }
 
 static bool PathInBlock(const FileRecord *record) {
@@ -137,7 +146,7 @@ static FileRecord *DequeueRecord(linklist *list) {
 FileRecord *linklist_Dequeue(linklist *list) {
   FileRecord *record = DequeueRecord(list);
   if (record != nullptr && PathInBlock(record))
-    record->path = StringDupOrDie(record->path);
+    record->path = PathCopy(record->path);
   return record;
 }
 

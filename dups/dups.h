@@ -8,12 +8,6 @@
 #include "containers/containers.h"
 #include "scan/scan.h"
 
-#define ERROR_TEXT_CAPACITY 260
-
-// The text of the thread's last-error code, cut at the first line end;
-// empty when the system has none.
-void SystemErrorText(wchar_t *buf, DWORD capacity);
-
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree);
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files);
 void EraseFile(const wchar_t *path);

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "hash/hash.h"
 
@@ -33,12 +33,7 @@ void hashRecord(FileRecord *r) {
   DWORD rc = hashFile(r->path, r->hash, &r->id);
   if (rc != 0) {
     r->fHashed = 0;
-    // The text must describe this code, whatever the clean-up calls left.
-    SetLastError(rc);
-    wchar_t text[ERROR_TEXT_CAPACITY];
-    SystemErrorText(text, ERROR_TEXT_CAPACITY);
-    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc,
-           ShowPath(r->path, 0).c_str(), text);
+    PrintFailure(kFailedHash, rc, r->path);
     return;
   }
   cntFilesHashed++;

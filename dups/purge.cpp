@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "paths/paths.h"
 
@@ -117,10 +117,6 @@ void RemoveEmptyDir(const wchar_t *dir, int quiet) {
     cntDirsRemoved++;
     return;
   }
-  DWORD code = GetLastError();
-  wchar_t text[ERROR_TEXT_CAPACITY];
-  SystemErrorText(text, ERROR_TEXT_CAPACITY);
-  if (!quiet)
-    PrintW(L"RemoveDirectory failed (%d): \"%ls\" : %ls\n",
-           static_cast<int>(code), ShowPath(dir, 0).c_str(), text);
+  // The source directory itself may stay: its failure is not said.
+  if (!quiet) PrintFailure(kFailedRemoveDirectory, GetLastError(), dir);
 }

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "hash/hash.h"
 
@@ -59,29 +59,13 @@ Verdict decide(const FileRecord *x, const MatchCounts &c, uint32_t seen) {
 
 }  // namespace
 
-void SystemErrorText(wchar_t *buf, DWORD capacity) {
-  buf[0] = L'\0';
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetLastError(),
-                           0, buf, capacity, nullptr);
-  if (n == 0) {
-    buf[0] = L'\0';
-    return;
-  }
-  buf[capacity - 1] = L'\0';
-  buf[wcscspn(buf, L"\r\n")] = L'\0';
-}
-
 void EraseFile(const wchar_t *path) {
   PrintFlush();  // the report shows every line before its erasure happens
   if (DeleteFileW(path)) {
     cntFilesErased++;
     return;
   }
-  DWORD code = GetLastError();
-  wchar_t text[ERROR_TEXT_CAPACITY];
-  SystemErrorText(text, ERROR_TEXT_CAPACITY);
-  PrintW(L"DeleteFile failed (%d): \"%ls\" : %ls\n", static_cast<int>(code),
-         ShowPath(path, 0).c_str(), text);
+  PrintFailure(kFailedDelete, GetLastError(), path);
 }
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
+#include "common/common.h"
 
 volatile LONG memCheckCnt = 0;
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 
 int32_t fsplit_leakcheck;
 

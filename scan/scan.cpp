@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "paths/paths.h"
 
 namespace {
@@ -144,20 +144,28 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
   return result;
 }
 
+// Releases a group the tree does not hold. Can't fail.
+void freeGroup(SizeGroup *g) {
+  linklist_DeAllocate(g->files);
+  free(g);
+}
+
 // Makes a new size group and places it in the tree. Returns the group the
-// file belongs to: the new one, or the one the tree already held.
-SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd) {
+// file belongs to: the new one, or the one the tree already held; null with
+// *rc set when the tree could not take it (its Debug line said why).
+SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
   SizeGroup *g = static_cast<SizeGroup *>(calloc(1, sizeof(SizeGroup)));
   if (g == nullptr) abort();
   g->size = findDataSize(fd);
   g->files = AllocateList();
-  DWORD rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
-  if (rc != ERROR_ALREADY_EXISTS) return g;
+  *rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
+  if (*rc == 0) return g;
+  // In no tree, the new group would never be released.
+  freeGroup(g);
+  if (*rc != ERROR_ALREADY_EXISTS) return nullptr;
   SizeGroup *held = static_cast<SizeGroup *>(
       bintree_GetObject(tree, fd->nFileSizeLow, fd->nFileSizeHigh));
-  if (held == nullptr) return g;
-  linklist_DeAllocate(g->files);
-  free(g);
+  if (held != nullptr) *rc = 0;
   return held;
 }
 
@@ -173,12 +181,17 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList) {
   SizeGroup *g = static_cast<SizeGroup *>(
       bintree_GetObject(tree, findData->nFileSizeLow, findData->nFileSizeHigh));
-  if (g == nullptr) g = newGroup(tree, findData);
+  DWORD rc = 0;
+  if (g == nullptr) g = newGroup(tree, findData, &rc);
   if (sourceList != nullptr) {
-    linklist_Enqueue(sourceList, path, findData, 1);
+    // Deliberately not acted on: the file still goes into its group, where
+    // it can be reported as a copy of another source file; the failure has
+    // its Debug line, and the count is of the source files met.
+    (void)linklist_Enqueue(sourceList, path, findData, 1);
     cntFilesInSource++;
   }
-  DWORD rc =
+  if (g == nullptr) return rc;
+  rc =
       linklist_Enqueue(g->files, path, findData, sourceList != nullptr ? 1 : 0);
   cntFilesInTree++;
   if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);

@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "dups/dups.h"
+#include "hash/hash.h"
 #include "support/harness.h"
 
 #if defined(TWINSIFT_TEST_HOOKS)
