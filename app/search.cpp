@@ -98,10 +98,11 @@ void endOfRunChecks(void) {
   if (fsplit_leakcheck != 0) DebugText(L"fsplit_leakcheck is non-zero\n");
   if (memCheckCnt != 0) {
     wchar_t text[1024];
-    wsprintfW(text, L"memCheck: All memory was not released. Cnt = %d",
-              static_cast<int>(memCheckCnt));
+    platformCalls.wsprintfW(text,
+                            L"memCheck: All memory was not released. Cnt = %d",
+                            static_cast<int>(memCheckCnt));
     PrintFlush();
-    MessageBoxW(nullptr, text, nullptr, MB_OK);
+    platformCalls.MessageBoxW(nullptr, text, nullptr, MB_OK);
   }
 }
 

@@ -12,10 +12,6 @@ uint32_t cntFilesDuplicates;
 uint32_t cntFilesErased;
 uint32_t cntDirsRemoved;
 
-#if defined(TWINSIFT_TEST_HOOKS)
-void (*testHook)(const wchar_t *point, const wchar_t *path) = nullptr;
-#endif
-
 // Can't fail.
 void DebugText(const wchar_t *text) {
   if (options.Debug) PrintW(L"%ls", text);
@@ -23,8 +19,9 @@ void DebugText(const wchar_t *text) {
 
 void SystemErrorText(wchar_t *buf, DWORD capacity) {
   buf[0] = L'\0';
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetLastError(),
-                           0, buf, capacity, nullptr);
+  DWORD n = platformCalls.FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                         platformCalls.GetLastError(), 0, buf,
+                                         capacity, nullptr);
   if (n == 0) {
     buf[0] = L'\0';
     return;
@@ -35,7 +32,7 @@ void SystemErrorText(wchar_t *buf, DWORD capacity) {
 
 void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
   // The text must describe this code, whatever the calls since left.
-  SetLastError(code);
+  platformCalls.SetLastError(code);
   wchar_t text[ERROR_TEXT_CAPACITY];
   SystemErrorText(text, ERROR_TEXT_CAPACITY);
   std::wstring shown = ShowPath(path, 0);
@@ -53,5 +50,5 @@ void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
              static_cast<int>(code), shown.c_str(), text);
       break;
   }
-  SetLastError(code);
+  platformCalls.SetLastError(code);
 }

@@ -52,22 +52,6 @@ struct FileIdentity {
 // is added.
 void DebugText(const wchar_t *text);
 
-#if defined(TWINSIFT_TEST_HOOKS)
-// Test builds only: called at named points of a run ("scan-dir" before a
-// directory is listed, "hash" before a file is hashed, "erase" before a
-// copy is checked and erased, "purge-dir" before a directory is purged), so
-// tests can change the file system between the steps.
-extern void (*testHook)(const wchar_t *point, const wchar_t *path);
-#define TEST_HOOK(point, path)                      \
-  do {                                              \
-    if (testHook != nullptr) testHook(point, path); \
-  } while (0)
-#else
-#define TEST_HOOK(point, path) \
-  do {                         \
-  } while (0)
-#endif
-
 #define ERROR_TEXT_CAPACITY 260
 
 // The text of the thread's last-error code, cut at the first line end;

@@ -59,7 +59,7 @@ linklist *linklist_Allocate(void) {
   list->count = 0;
   if (!ContainerInitLock(&list->lock)) {
     DebugText(L"linklist_Allocate - Mutex allocate failed");
-    free(list);
+    ContainerFree(list);
     DebugText(L"AllocateList - list allocate failed");
     return nullptr;
   }
@@ -100,7 +100,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
   DWORD wait = linklist_AcquireMutex(list);
   if (wait != 0) {
     DebugText(L"linklist_Enqueue - Acquire mutex failed");
-    free(element);
+    ContainerFree(element);
     RecordFree(record);
     return wait;
   }
@@ -110,7 +110,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
     list->tail->next = element;
   }
   list->tail = element;
-  InterlockedIncrement(&list->count);
+  platformCalls.InterlockedIncrement(&list->count);
   ContainerRelease(&list->lock);
   return 0;
 }
@@ -133,10 +133,10 @@ static FileRecord *DequeueRecord(linklist *list) {
   }
   list->head = element->next;
   if (list->head == nullptr) list->tail = nullptr;
-  InterlockedDecrement(&list->count);
+  platformCalls.InterlockedDecrement(&list->count);
   ContainerRelease(&list->lock);
   FileRecord *record = element->payload;
-  free(element);
+  ContainerFree(element);
   return record;
 }
 
@@ -241,5 +241,5 @@ void linklist_DeAllocate(linklist *list) {
   }
   ContainerRelease(&list->lock);
   ContainerDeleteLock(&list->lock);
-  free(list);
+  ContainerFree(list);
 }

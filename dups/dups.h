@@ -19,11 +19,3 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);
 void RemoveEmptyDir(const wchar_t *dir, int quiet);
-
-#if defined(TWINSIFT_TEST_HOOKS)
-// Test builds only: when set, the hashing pass calls this instead of
-// hashCalcSHA256Identify, so tests can make a file change or fail between
-// the scan and the hashing.
-extern DWORD (*hashPassHook)(const wchar_t *path, uint8_t *digest,
-                             FileIdentity *id);
-#endif

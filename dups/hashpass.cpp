@@ -12,25 +12,12 @@
 #include "dups/dups.h"
 #include "hash/hash.h"
 
-#if defined(TWINSIFT_TEST_HOOKS)
-DWORD(*hashPassHook)
-(const wchar_t *path, uint8_t *digest, FileIdentity *id) = nullptr;
-#endif
-
 namespace {
-
-DWORD hashFile(const wchar_t *path, uint8_t *digest, FileIdentity *id) {
-#if defined(TWINSIFT_TEST_HOOKS)
-  if (hashPassHook != nullptr) return hashPassHook(path, digest, id);
-#endif
-  return hashCalcSHA256Identify(path, digest, id);
-}
 
 // Hashes one record. A failed attempt leaves the record without a valid
 // digest, so it can never match (not even another failed record).
 void hashRecord(FileRecord *r) {
-  TEST_HOOK(L"hash", r->path);
-  DWORD rc = hashFile(r->path, r->hash, &r->id);
+  DWORD rc = hashCalcSHA256Identify(r->path, r->hash, &r->id);
   if (rc != 0) {
     r->fHashed = 0;
     PrintFailure(kFailedHash, rc, r->path);

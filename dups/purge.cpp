@@ -65,7 +65,6 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
 }
 
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
-  TEST_HOOK(L"purge-dir", dir);
   uint64_t total = SumDirFileSizes(dir, 0);
   if (total == 0) SumDirFileSizes(dir, 1);
   wchar_t *pattern = allPattern(dir);
@@ -73,7 +72,7 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
   auto *fd =
       static_cast<WIN32_FIND_DATAW *>(calloc(1, sizeof(WIN32_FIND_DATAW)));
   if (fd == nullptr) abort();
-  HANDLE find = FindFirstFileW(pattern, fd);
+  HANDLE find = platformCalls.FindFirstFileW(pattern, fd);
   free(pattern);
   if (find != INVALID_HANDLE_VALUE) {
     do {
@@ -81,8 +80,8 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
           !isDotOrDotDot(fd->cFileName)) {
         total += purgeChild(dir, fd, up);
       }
-    } while (FindNextFileW(find, fd));
-    FindClose(find);
+    } while (platformCalls.FindNextFileW(find, fd));
+    platformCalls.FindClose(find);
   }
   free(fd);
   return total;
@@ -94,7 +93,7 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   uint64_t total = 0;
   wchar_t *pattern = allPattern(dir);
   WIN32_FIND_DATAW fd = {};
-  HANDLE find = FindFirstFileW(pattern, &fd);
+  HANDLE find = platformCalls.FindFirstFileW(pattern, &fd);
   free(pattern);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
@@ -102,8 +101,8 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
     uint64_t size = entrySize(&fd);
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
-  } while (FindNextFileW(find, &fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, &fd));
+  platformCalls.FindClose(find);
   return total;
 }
 
@@ -113,10 +112,11 @@ uint64_t PurgeEmptyDirs(const wchar_t *dir) {
 }
 
 void RemoveEmptyDir(const wchar_t *dir, int quiet) {
-  if (RemoveDirectoryW(dir)) {
+  if (platformCalls.RemoveDirectoryW(dir)) {
     cntDirsRemoved++;
     return;
   }
   // The source directory itself may stay: its failure is not said.
-  if (!quiet) PrintFailure(kFailedRemoveDirectory, GetLastError(), dir);
+  if (!quiet)
+    PrintFailure(kFailedRemoveDirectory, platformCalls.GetLastError(), dir);
 }

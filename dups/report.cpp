@@ -43,7 +43,7 @@ MatchCounts countMatches(const std::vector<FileRecord *> &group,
 void printHeader(const FileRecord *r) {
   wchar_t hex[2 * SHA256_BYTES + 1];
   for (int i = 0; i < SHA256_BYTES; i++)
-    wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
+    platformCalls.wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
   PrintW(L"\nREM FileSize=%lld Hash=%ls\n", static_cast<long long>(r->size),
          hex);
 }
@@ -61,11 +61,11 @@ Verdict decide(const FileRecord *x, const MatchCounts &c, uint32_t seen) {
 
 void EraseFile(const wchar_t *path) {
   PrintFlush();  // the report shows every line before its erasure happens
-  if (DeleteFileW(path)) {
+  if (platformCalls.DeleteFileW(path)) {
     cntFilesErased++;
     return;
   }
-  PrintFailure(kFailedDelete, GetLastError(), path);
+  PrintFailure(kFailedDelete, platformCalls.GetLastError(), path);
 }
 
 namespace {
@@ -74,12 +74,13 @@ namespace {
 // the same identity, size and times as when it was hashed (the times catch
 // a new file that was given the number of a removed one).
 bool stillHashedFile(const FileRecord *x) {
-  HANDLE h = CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      platformCalls.CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
   bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
-  CloseHandle(h);
+  platformCalls.CloseHandle(h);
   return same;
 }
 
@@ -115,7 +116,6 @@ bool keptCopyIntact(const std::vector<BlockLine> &lines) {
 // since hashing; then the copy stays and a line says why.
 void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
                int *keptIntact) {
-  TEST_HOOK(L"erase", x->path);
   if (*keptIntact < 0) *keptIntact = keptCopyIntact(lines);
   const wchar_t *why = nullptr;
   if (!*keptIntact)

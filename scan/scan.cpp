@@ -77,7 +77,7 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
                 linklist *sourceList) {
   DWORD result = 0;
   joinInto(b->pattern, b->patternCap, dir, b->filter);
-  HANDLE find = FindFirstFileW(b->pattern, b->fd);
+  HANDLE find = platformCalls.FindFirstFileW(b->pattern, b->fd);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
     if (!(b->fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -86,8 +86,8 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
     joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
     DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
     if (rc != 0) result = rc;
-  } while (FindNextFileW(find, b->fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, b->fd));
+  platformCalls.FindClose(find);
   return result;
 }
 
@@ -99,9 +99,9 @@ DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
                   bintree *tree, linklist *sourceList, const DescentStep *up) {
   DWORD result = 0;
   joinInto(b->pattern, b->patternCap, dir, L"*");
-  HANDLE find = FindFirstFileExW(b->pattern, FindExInfoBasic, b->fd,
-                                 FindExSearchLimitToDirectories, nullptr,
-                                 FIND_FIRST_EX_LARGE_FETCH);
+  HANDLE find = platformCalls.FindFirstFileExW(
+      b->pattern, FindExInfoBasic, b->fd, FindExSearchLimitToDirectories,
+      nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
     DWORD attr = b->fd->dwFileAttributes;
@@ -113,8 +113,8 @@ DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
       continue;
     DWORD rc = scanDir(b->path, filter, tree, sourceList, &child);
     if (rc != 0) result = rc;
-  } while (FindNextFileW(find, b->fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, b->fd));
+  platformCalls.FindClose(find);
   return result;
 }
 
@@ -134,7 +134,6 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
     DebugText(L"ScanDirectory - memory alloc failed\n");
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  TEST_HOOK(L"scan-dir", dir);
   DWORD result = scanFiles(dir, &b, tree, sourceList);
   if (options.Recurse) {
     DWORD rc = scanSubdirs(dir, filter, &b, tree, sourceList, up);
@@ -202,17 +201,18 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
 static bool stepIdentity(const DescentStep *s) {
   if (s->known == 0) {
     s->known = -1;
-    HANDLE h = CreateFileW(s->dir, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = platformCalls.CreateFileW(s->dir, GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info)) {
+    if (platformCalls.GetFileInformationByHandle(h, &info)) {
       s->volume = info.dwVolumeSerialNumber;
       s->indexHigh = info.nFileIndexHigh;
       s->indexLow = info.nFileIndexLow;
       s->known = 1;
     }
-    CloseHandle(h);
+    platformCalls.CloseHandle(h);
   }
   return s->known == 1;
 }
