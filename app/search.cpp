@@ -98,11 +98,13 @@ void endOfRunChecks(void) {
   if (fsplit_leakcheck != 0) DebugText(L"fsplit_leakcheck is non-zero\n");
   if (memCheckCnt != 0) {
     wchar_t text[1024];
-    platformCalls.wsprintfW(text,
-                            L"memCheck: All memory was not released. Cnt = %d",
-                            static_cast<int>(memCheckCnt));
+    // At most 1024 characters are written: the text fits.
+    (void)platformCalls.wsprintfW(
+        text, L"memCheck: All memory was not released. Cnt = %d",
+        static_cast<int>(memCheckCnt));
     PrintFlush();
-    platformCalls.MessageBoxW(nullptr, text, nullptr, MB_OK);
+    // A notice with one button: its answer means nothing.
+    (void)platformCalls.MessageBoxW(nullptr, text, nullptr, MB_OK);
   }
 }
 

@@ -66,7 +66,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
 
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
   uint64_t total = SumDirFileSizes(dir, 0);
-  if (total == 0) SumDirFileSizes(dir, 1);
+  if (total == 0) (void)SumDirFileSizes(dir, 1);  // the erasing pass; 0 known
   wchar_t *pattern = allPattern(dir);
   // On the heap: the recursion is as deep as the directory tree.
   auto *fd =
@@ -81,7 +81,7 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
         total += purgeChild(dir, fd, up);
       }
     } while (platformCalls.FindNextFileW(find, fd));
-    platformCalls.FindClose(find);
+    (void)platformCalls.FindClose(find);  // nothing to do if it fails
   }
   free(fd);
   return total;
@@ -102,7 +102,7 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
   } while (platformCalls.FindNextFileW(find, &fd));
-  platformCalls.FindClose(find);
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return total;
 }
 

@@ -43,7 +43,8 @@ MatchCounts countMatches(const std::vector<FileRecord *> &group,
 void printHeader(const FileRecord *r) {
   wchar_t hex[2 * SHA256_BYTES + 1];
   for (int i = 0; i < SHA256_BYTES; i++)
-    platformCalls.wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
+    // Always two digits, within the buffer.
+    (void)platformCalls.wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
   PrintW(L"\nREM FileSize=%lld Hash=%ls\n", static_cast<long long>(r->size),
          hex);
 }
@@ -80,7 +81,7 @@ bool stillHashedFile(const FileRecord *x) {
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
   bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
-  platformCalls.CloseHandle(h);
+  (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   return same;
 }
 

@@ -80,7 +80,7 @@ int IsADir(const wchar_t *path) {
   WIN32_FIND_DATAW found = {};
   HANDLE find = platformCalls.FindFirstFileW(path, &found);
   if (find == INVALID_HANDLE_VALUE) return 0;
-  platformCalls.FindClose(find);
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 

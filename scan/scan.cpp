@@ -87,7 +87,7 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
     DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
     if (rc != 0) result = rc;
   } while (platformCalls.FindNextFileW(find, b->fd));
-  platformCalls.FindClose(find);
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return result;
 }
 
@@ -114,7 +114,7 @@ DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
     DWORD rc = scanDir(b->path, filter, tree, sourceList, &child);
     if (rc != 0) result = rc;
   } while (platformCalls.FindNextFileW(find, b->fd));
-  platformCalls.FindClose(find);
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return result;
 }
 
@@ -212,7 +212,7 @@ static bool stepIdentity(const DescentStep *s) {
       s->indexLow = info.nFileIndexLow;
       s->known = 1;
     }
-    platformCalls.CloseHandle(h);
+    (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   }
   return s->known == 1;
 }
