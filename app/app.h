@@ -1,37 +1,11 @@
-// Command-line front end: options, help screen, options dump, run counters.
+// Command-line front end: parsing, the help screen, the options dump and
+// the run sequence. The top of the program: nothing below includes it.
 #pragma once
 
-#include <cstdint>
+#include "common/common.h"
 
-#include "platform/platform.h"
-
-#define MAX_PARMS 63
-
-// The process-wide options record, cleared at the start of a run.
-struct Options {
-  int32_t All;
-  int32_t Debug;
-  int32_t Delete;
-  int32_t Help;
-  int32_t ParmError;
-  int32_t Recurse;
-  int32_t Test;
-  int32_t Verbose;
-  uint32_t uCntParms;
-  wchar_t *Parm[MAX_PARMS + 1];
-};
-
-extern Options options;
 // The day this build was compiled, as line 2 of the help screen shows it.
 extern const char helpBuildDate[];
-
-// Run counters, each raised by the subsystem that does the counted thing.
-extern uint32_t cntFilesInSource;
-extern uint32_t cntFilesInTree;
-extern uint32_t cntFilesHashed;
-extern uint32_t cntFilesDuplicates;
-extern uint32_t cntFilesErased;
-extern uint32_t cntDirsRemoved;
 
 // Clears every flag, the count and the stored parameters (releasing them).
 void optionsClear(void);
@@ -46,93 +20,3 @@ void PrintOptionsDump(void);
 // The search itself, from the containers to the end-of-run checks. Returns
 // the exit code.
 int RunSearch(void);
-
-// Writes an internal fault text through "%ls" when Debug is set; no line end
-// is added.
-void DebugText(const wchar_t *text);
-
-#if defined(TWINSIFT_TEST_HOOKS)
-// Test builds only: called at named points of a run ("scan-dir" before a
-// directory is listed, "hash" before a file is hashed, "erase" before a
-// copy is checked and erased, "purge-dir" before a directory is purged), so
-// tests can change the file system between the steps.
-extern void (*testHook)(const wchar_t *point, const wchar_t *path);
-#define TEST_HOOK(point, path)                      \
-  do {                                              \
-    if (testHook != nullptr) testHook(point, path); \
-  } while (0)
-#else
-#define TEST_HOOK(point, path) \
-  do {                         \
-  } while (0)
-#endif
-
-// ---- The status line of a search on a terminal ----
-// While a search runs with standard error on a terminal and standard output
-// redirected (the report being saved), one line on standard error shows the
-// files scanned, the groups hashed and the bytes hashed of the total to
-// hash, redrawn at most every kProgressRedrawMs and cleared at the end. With
-// the report on the terminal itself no line is drawn: it would have to be
-// erased and redrawn around every report line. The counters are kept in
-// every run; only the drawing depends on `enabled`.
-#define kProgressRedrawMs 250
-#define kProgressLineCap 120
-#define kProgressTextCap (2 * kProgressLineCap + 4)
-
-struct Progress {
-  int32_t enabled;        // draw the line in this run
-  uint32_t filesScanned;  // file entries met by the scans
-  uint32_t groupsHashed;  // size groups hashed by the pass
-  uint64_t bytesHashed;   // bytes read by the hash routine
-  uint64_t bytesToHash;   // size x records of every group of 2+ records
-  uint64_t lastDrawMs;    // when the line was last drawn (or the run began)
-  uint32_t shownWidth;    // characters of the line now on screen; 0: none
-  // The summary line at the end of the search, under the same rule.
-  int32_t summary;         // print it in this run
-  uint32_t setsReported;   // blocks of the report
-  uint32_t copiesToErase;  // their "del " lines
-  uint64_t bytesToErase;   // the sizes of those copies
-  uint32_t copiesErased;   // of those, erased with -d
-  uint32_t dirsAtStart;    // cntDirsRemoved when the run began
-};
-
-extern Progress progress;
-
-// Clears the counters and decides whether this run draws the line. Can't
-// fail.
-void ProgressStart(void);
-// Counter updates, each followed by a redraw when one is due. Can't fail.
-void ProgressFileScanned(void);
-void ProgressFileRecorded(uint64_t size, uint32_t groupCount);
-void ProgressGroupHashed(void);
-void ProgressBytesHashed(uint64_t bytes);
-// Erases the line, if one is shown. Can't fail.
-void ProgressEnd(void);
-
-// The pieces of the drawing, apart for testing. ProgressDue: 1 when a
-// redraw is due at nowMs. ProgressRedrawText: into buf (capacity
-// kProgressTextCap), the text that replaces the shown line by the current
-// counters' line; returns the new line's width. ProgressClearText: into buf
-// (the same capacity), the text that erases a shown line of width
-// characters. None can fail.
-int ProgressDue(const Progress *p, uint64_t nowMs);
-uint32_t ProgressRedrawText(const Progress *p, wchar_t *buf);
-void ProgressClearText(uint32_t width, wchar_t *buf);
-
-// ---- The summary line ----
-// When the status line's rule holds, one line on standard error after the
-// search (its purge included): the files scanned, the sets reported, their
-// "del " copies and bytes, and with -d the copies erased and the
-// directories removed. Standard output never changes.
-#define kSummaryTextCap 240
-
-// Counts one block of the report: its "del " copies, their bytes, and how
-// many of them were erased. Can't fail.
-void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
-// Prints the summary line when this run shows it. Can't fail.
-void ProgressSummary(void);
-// Into buf (capacity kSummaryTextCap), the summary line with its line end,
-// the erasure part only when erasing; dirsRemoved is this run's count.
-// Can't fail.
-void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
-                         wchar_t *buf);

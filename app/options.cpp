@@ -5,19 +5,6 @@
 
 #include "app/app.h"
 
-Options options;
-
-uint32_t cntFilesInSource;
-uint32_t cntFilesInTree;
-uint32_t cntFilesHashed;
-uint32_t cntFilesDuplicates;
-uint32_t cntFilesErased;
-uint32_t cntDirsRemoved;
-
-#if defined(TWINSIFT_TEST_HOOKS)
-void (*testHook)(const wchar_t *point, const wchar_t *path) = nullptr;
-#endif
-
 // Switch arguments and the bare "?" are judged on at most this many
 // characters; parameters are stored whole whatever their length.
 #define OPTION_SCAN_CHARS 259
@@ -191,9 +178,4 @@ void PrintOptionsDump(void) {
   for (uint32_t i = 0; i < options.uCntParms; i++) {
     PrintW(L".Parm            = %ls\n", options.Parm[i]);
   }
-}
-
-// Can't fail.
-void DebugText(const wchar_t *text) {
-  if (options.Debug) PrintW(L"%ls", text);
 }

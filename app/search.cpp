@@ -54,7 +54,9 @@ int scanDestinations(const wchar_t *srcDir, bintree *tree) {
       fsplit_dealloc(dir, filter);
       return 1;
     }
-    ScanDirectory(dir, filter, tree, nullptr);
+    // A destination that is no directory, or a file that could not be
+    // recorded, has had its message; the other destinations still count.
+    (void)ScanDirectory(dir, filter, tree, nullptr);
     if (options.Recurse && options.Delete) PurgeKeepDirectory(dir);
     fsplit_dealloc(dir, filter);
   }
@@ -97,10 +99,13 @@ void endOfRunChecks(void) {
   if (fsplit_leakcheck != 0) DebugText(L"fsplit_leakcheck is non-zero\n");
   if (memCheckCnt != 0) {
     wchar_t text[1024];
-    wsprintfW(text, L"memCheck: All memory was not released. Cnt = %d",
-              static_cast<int>(memCheckCnt));
+    // At most 1024 characters are written: the text fits.
+    (void)platformCalls.wsprintfW(
+        text, L"memCheck: All memory was not released. Cnt = %d",
+        static_cast<int>(memCheckCnt));
     PrintFlush();
-    MessageBoxW(nullptr, text, nullptr, MB_OK);
+    // A notice with one button: its answer means nothing.
+    (void)platformCalls.MessageBoxW(nullptr, text, nullptr, MB_OK);
   }
 }
 
@@ -113,7 +118,9 @@ int RunSearch(void) {
   wchar_t *srcDir = nullptr;
   wchar_t *srcFilter = nullptr;
   resolveParam(options.Parm[0], &srcDir, &srcFilter);
-  ScanDirectory(srcDir, srcFilter, tree, sourceList);
+  // Every failure of the scan has had its message, and what was recorded is
+  // still searched: the run goes on whatever the code.
+  (void)ScanDirectory(srcDir, srcFilter, tree, sourceList);
   int stop = scanDestinations(srcDir, tree);
   if (!stop) {
     HashGroupsAndCompare(sourceList, tree);

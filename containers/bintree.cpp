@@ -14,7 +14,7 @@
 #include <new>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "containers/containers.h"
 #include "containers/internal.h"
 
@@ -27,7 +27,7 @@ struct IndexEntry {
   TreeNode *node;
 };
 
-using IndexBlock = std::vector<IndexEntry>;
+using IndexBlock = std::vector<IndexEntry, ContainerAllocator<IndexEntry>>;
 
 // Where a key is, or would go: a block and a place in it.
 struct IndexPos {
@@ -38,8 +38,10 @@ struct IndexPos {
 }  // namespace
 
 struct TreeIndex {
-  std::vector<IndexBlock> blocks;  // none empty; keys ascending throughout
-  std::vector<uint64_t> starts;    // first key of each block but the first
+  std::vector<IndexBlock, ContainerAllocator<IndexBlock>>
+      blocks;  // none empty; keys ascending throughout
+  std::vector<uint64_t, ContainerAllocator<uint64_t>>
+      starts;  // first key of each block but the first
   // Every node with a smaller key has visited set: where bintree_FindFirst
   // resumes its search.
   uint64_t unvisitedFrom;
@@ -70,7 +72,7 @@ bintree *bintree_Allocate(void) {
   TreeIndex *index = tree != nullptr ? new (std::nothrow) TreeIndex() : nullptr;
   if (index == nullptr) {
     DebugText(L"bintreeAllocate: memory alloc failed");
-    free(tree);
+    ContainerFree(tree);
     return nullptr;
   }
   tree->root = nullptr;
@@ -80,7 +82,7 @@ bintree *bintree_Allocate(void) {
   if (!ContainerInitLock(&tree->lock)) {
     DebugText(L"bintree_Allocate - Mutex allocate failed");
     delete index;
-    free(tree);
+    ContainerFree(tree);
     return nullptr;
   }
   return tree;
@@ -228,8 +230,8 @@ static TreeNode *NodeMake(DWORD keyLow, DWORD keyHigh, void *payload) {
 // Makes room for one more element, doubling the capacity when it is
 // reached (an exact reserve would copy the whole array at every split).
 // Throws std::bad_alloc when memory runs out.
-template <typename T>
-static void ReserveOneMore(std::vector<T> *v) {
+template <typename V>
+static void ReserveOneMore(V *v) {
   if (v->size() == v->capacity())
     v->reserve(std::max<size_t>(16, 2 * v->size()));
 }
@@ -256,7 +258,6 @@ static void IndexSplit(TreeIndex *index, size_t b, IndexPos *pos) {
 // *place at its pair, or false when memory runs out (the index then holds
 // the same pairs as before).
 static bool IndexAdd(TreeIndex *index, IndexPos *place, TreeNode *node) {
-  if (ContainerIndexFault()) return false;
   index->version++;
   try {
     if (index->blocks.empty()) {
@@ -284,11 +285,11 @@ static DWORD TreeAddNode(bintree *tree, IndexPos place, DWORD keyLow,
   TreeNode *node = NodeMake(keyLow, keyHigh, payload);
   if (node == nullptr || !IndexAdd(tree->index, &place, node)) {
     DebugText(L"ERROR: bintree_AddObject memory alloc failed (list element)");
-    free(node);
+    ContainerFree(node);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   TreeLink(tree, place);
-  InterlockedIncrement(&tree->count);
+  platformCalls.InterlockedIncrement(&tree->count);
   return 0;
 }
 
@@ -381,8 +382,8 @@ void *bintree_PruneSmallest(bintree *tree) {
   if (tree->root != nullptr) {
     TreeNode *smallest = TreeUnlinkSmallest(tree);
     payload = smallest->payload;
-    free(smallest);
-    InterlockedDecrement(&tree->count);
+    ContainerFree(smallest);
+    platformCalls.InterlockedDecrement(&tree->count);
   }
   ContainerRelease(&tree->lock);
   return payload;
@@ -464,5 +465,5 @@ void bintree_DeAllocate(bintree *tree) {
   delete tree->index;
   ContainerRelease(&tree->lock);
   ContainerDeleteLock(&tree->lock);
-  free(tree);
+  ContainerFree(tree);
 }

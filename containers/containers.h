@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-#include "hash/hash.h"
-#include "platform/platform.h"
-
-#define SHA256_BYTES 32
+#include "common/common.h"
 
 // Each container's own lock, taken for the whole of every operation:
 // recursive and local to the process.
@@ -93,18 +90,3 @@ void *bintree_PruneSmallest(bintree *tree);
 void *bintree_FindFirst(bintree *tree, int restart);
 void bintree_DeAllocate(bintree *tree);
 DWORD bintree_AcquireMutex(bintree *tree);
-
-#if defined(TWINSIFT_TEST_HOOKS)
-// Test builds only: a field set to n > 0 makes the n-th next step of its kind
-// inside the containers fail (it counts down; 0 means no fault). alloc: the
-// plain allocations (list header, list element, tree header, tree node);
-// indexEntry: an entry of the tree's ordered index; mutex: the lock's creation;
-// wait: the lock wait of any operation.
-struct ContainerFaults {
-  int alloc;
-  int indexEntry;
-  int mutex;
-  int wait;
-};
-extern ContainerFaults containerFaults;
-#endif

@@ -3,10 +3,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "containers/containers.h"
 #include "containers/internal.h"
-#include "paths/paths.h"
 
 // A new record for path with the size from findData, flags clear and hash
 // all zero. The path copy lies in the record's own block, right after it:
@@ -24,6 +23,16 @@ static FileRecord *RecordMake(const wchar_t *path,
                  (uint64_t)findData->nFileSizeLow;
   record->fInSource = fInSource;
   return record;
+}
+
+// A path copy of its own, for a record handed out by linklist_Dequeue (the
+// caller frees the two apart). Exhaustion ends the process.
+static wchar_t *PathCopy(const wchar_t *path) {
+  const size_t len = wcslen(path);
+  wchar_t *copy = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
+  if (copy == nullptr) abort();
+  wmemcpy(copy, path, len + 1);
+  return copy;
 }
 
 static bool PathInBlock(const FileRecord *record) {
@@ -50,7 +59,7 @@ linklist *linklist_Allocate(void) {
   list->count = 0;
   if (!ContainerInitLock(&list->lock)) {
     DebugText(L"linklist_Allocate - Mutex allocate failed");
-    free(list);
+    ContainerFree(list);
     DebugText(L"AllocateList - list allocate failed");
     return nullptr;
   }
@@ -91,7 +100,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
   DWORD wait = linklist_AcquireMutex(list);
   if (wait != 0) {
     DebugText(L"linklist_Enqueue - Acquire mutex failed");
-    free(element);
+    ContainerFree(element);
     RecordFree(record);
     return wait;
   }
@@ -101,7 +110,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
     list->tail->next = element;
   }
   list->tail = element;
-  InterlockedIncrement(&list->count);
+  platformCalls.InterlockedIncrement(&list->count);
   ContainerRelease(&list->lock);
   return 0;
 }
@@ -124,10 +133,10 @@ static FileRecord *DequeueRecord(linklist *list) {
   }
   list->head = element->next;
   if (list->head == nullptr) list->tail = nullptr;
-  InterlockedDecrement(&list->count);
+  platformCalls.InterlockedDecrement(&list->count);
   ContainerRelease(&list->lock);
   FileRecord *record = element->payload;
-  free(element);
+  ContainerFree(element);
   return record;
 }
 
@@ -137,7 +146,7 @@ static FileRecord *DequeueRecord(linklist *list) {
 FileRecord *linklist_Dequeue(linklist *list) {
   FileRecord *record = DequeueRecord(list);
   if (record != nullptr && PathInBlock(record))
-    record->path = StringDupOrDie(record->path);
+    record->path = PathCopy(record->path);
   return record;
 }
 
@@ -232,5 +241,5 @@ void linklist_DeAllocate(linklist *list) {
   }
   ContainerRelease(&list->lock);
   ContainerDeleteLock(&list->lock);
-  free(list);
+  ContainerFree(list);
 }

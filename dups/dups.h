@@ -8,12 +8,6 @@
 #include "containers/containers.h"
 #include "scan/scan.h"
 
-#define ERROR_TEXT_CAPACITY 260
-
-// The text of the thread's last-error code, cut at the first line end;
-// empty when the system has none.
-void SystemErrorText(wchar_t *buf, DWORD capacity);
-
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree);
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files);
 void EraseFile(const wchar_t *path);
@@ -32,11 +26,3 @@ uint64_t PurgeEmptyDirs(const wchar_t *dir);
 void PurgeKeepDirectory(const wchar_t *dir);
 void PurgeKeepNone(void);
 void RemoveEmptyDir(const wchar_t *dir, int quiet);
-
-#if defined(TWINSIFT_TEST_HOOKS)
-// Test builds only: when set, the hashing pass calls this instead of
-// hashCalcSHA256Identify, so tests can make a file change or fail between
-// the scan and the hashing.
-extern DWORD (*hashPassHook)(const wchar_t *path, uint8_t *digest,
-                             FileIdentity *id);
-#endif

@@ -8,37 +8,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "hash/hash.h"
 
-#if defined(TWINSIFT_TEST_HOOKS)
-DWORD(*hashPassHook)
-(const wchar_t *path, uint8_t *digest, FileIdentity *id) = nullptr;
-#endif
-
 namespace {
-
-DWORD hashFile(const wchar_t *path, uint8_t *digest, FileIdentity *id) {
-#if defined(TWINSIFT_TEST_HOOKS)
-  if (hashPassHook != nullptr) return hashPassHook(path, digest, id);
-#endif
-  return hashCalcSHA256Identify(path, digest, id);
-}
 
 // Hashes one record. A failed attempt leaves the record without a valid
 // digest, so it can never match (not even another failed record).
 void hashRecord(FileRecord *r) {
-  TEST_HOOK(L"hash", r->path);
-  DWORD rc = hashFile(r->path, r->hash, &r->id);
+  DWORD rc = hashCalcSHA256Identify(r->path, r->hash, &r->id);
   if (rc != 0) {
     r->fHashed = 0;
-    // The text must describe this code, whatever the clean-up calls left.
-    SetLastError(rc);
-    wchar_t text[ERROR_TEXT_CAPACITY];
-    SystemErrorText(text, ERROR_TEXT_CAPACITY);
-    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc,
-           ShowPath(r->path, 0).c_str(), text);
+    PrintFailure(kFailedHash, rc, r->path);
     return;
   }
   cntFilesHashed++;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "paths/paths.h"
 
@@ -84,15 +84,14 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
 }
 
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
-  TEST_HOOK(L"purge-dir", dir);
   uint64_t total = SumDirFileSizes(dir, 0);
-  if (total == 0) SumDirFileSizes(dir, 1);
+  if (total == 0) (void)SumDirFileSizes(dir, 1);  // the erasing pass; 0 known
   wchar_t *pattern = allPattern(dir);
   // On the heap: the recursion is as deep as the directory tree.
   auto *fd =
       static_cast<WIN32_FIND_DATAW *>(calloc(1, sizeof(WIN32_FIND_DATAW)));
   if (fd == nullptr) abort();
-  HANDLE find = FindFirstFileW(pattern, fd);
+  HANDLE find = platformCalls.FindFirstFileW(pattern, fd);
   free(pattern);
   if (find != INVALID_HANDLE_VALUE) {
     do {
@@ -100,8 +99,8 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
           !isDotOrDotDot(fd->cFileName)) {
         total += purgeChild(dir, fd, up);
       }
-    } while (FindNextFileW(find, fd));
-    FindClose(find);
+    } while (platformCalls.FindNextFileW(find, fd));
+    (void)platformCalls.FindClose(find);  // nothing to do if it fails
   }
   free(fd);
   return total;
@@ -113,7 +112,7 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   uint64_t total = 0;
   wchar_t *pattern = allPattern(dir);
   WIN32_FIND_DATAW fd = {};
-  HANDLE find = FindFirstFileW(pattern, &fd);
+  HANDLE find = platformCalls.FindFirstFileW(pattern, &fd);
   free(pattern);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
@@ -121,8 +120,8 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
     uint64_t size = entrySize(&fd);
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
-  } while (FindNextFileW(find, &fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, &fd));
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return total;
 }
 
@@ -144,14 +143,11 @@ void PurgeKeepNone(void) {
 }
 
 void RemoveEmptyDir(const wchar_t *dir, int quiet) {
-  if (RemoveDirectoryW(dir)) {
+  if (platformCalls.RemoveDirectoryW(dir)) {
     cntDirsRemoved++;
     return;
   }
-  DWORD code = GetLastError();
-  wchar_t text[ERROR_TEXT_CAPACITY];
-  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  // The source directory itself may stay: its failure is not said.
   if (!quiet)
-    PrintW(L"RemoveDirectory failed (%d): \"%ls\" : %ls\n",
-           static_cast<int>(code), ShowPath(dir, 0).c_str(), text);
+    PrintFailure(kFailedRemoveDirectory, platformCalls.GetLastError(), dir);
 }

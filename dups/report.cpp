@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "dups/dups.h"
 #include "hash/hash.h"
 
@@ -43,7 +43,8 @@ MatchCounts countMatches(const std::vector<FileRecord *> &group,
 void printHeader(const FileRecord *r) {
   wchar_t hex[2 * SHA256_BYTES + 1];
   for (int i = 0; i < SHA256_BYTES; i++)
-    wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
+    // Always two digits, within the buffer.
+    (void)platformCalls.wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
   PrintW(L"\nREM FileSize=%lld Hash=%ls\n", static_cast<long long>(r->size),
          hex);
 }
@@ -59,29 +60,13 @@ Verdict decide(const FileRecord *x, const MatchCounts &c, uint32_t seen) {
 
 }  // namespace
 
-void SystemErrorText(wchar_t *buf, DWORD capacity) {
-  buf[0] = L'\0';
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetLastError(),
-                           0, buf, capacity, nullptr);
-  if (n == 0) {
-    buf[0] = L'\0';
-    return;
-  }
-  buf[capacity - 1] = L'\0';
-  buf[wcscspn(buf, L"\r\n")] = L'\0';
-}
-
 void EraseFile(const wchar_t *path) {
   PrintFlush();  // the report shows every line before its erasure happens
-  if (DeleteFileW(path)) {
+  if (platformCalls.DeleteFileW(path)) {
     cntFilesErased++;
     return;
   }
-  DWORD code = GetLastError();
-  wchar_t text[ERROR_TEXT_CAPACITY];
-  SystemErrorText(text, ERROR_TEXT_CAPACITY);
-  PrintW(L"DeleteFile failed (%d): \"%ls\" : %ls\n", static_cast<int>(code),
-         ShowPath(path, 0).c_str(), text);
+  PrintFailure(kFailedDelete, platformCalls.GetLastError(), path);
 }
 
 namespace {
@@ -90,12 +75,13 @@ namespace {
 // the same identity, size and times as when it was hashed (the times catch
 // a new file that was given the number of a removed one).
 bool stillHashedFile(const FileRecord *x) {
-  HANDLE h = CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      platformCalls.CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
   bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
-  CloseHandle(h);
+  (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   return same;
 }
 
@@ -131,7 +117,6 @@ bool keptCopyIntact(const std::vector<BlockLine> &lines) {
 // since hashing; then the copy stays and a line says why.
 void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
                int *keptIntact) {
-  TEST_HOOK(L"erase", x->path);
   if (*keptIntact < 0) *keptIntact = keptCopyIntact(lines);
   const wchar_t *why = nullptr;
   if (!*keptIntact)

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
+#include "common/common.h"
 
 volatile LONG memCheckCnt = 0;
 
@@ -25,18 +25,19 @@ struct HashState {
 
 // Records the last error of a failed step and prints its text under Debug.
 DWORD hashFail(const wchar_t *text) {
-  DWORD code = GetLastError();
+  DWORD code = platformCalls.GetLastError();
   DebugText(text);
   return code;
 }
 
+// A release that fails leaves nothing to do: its result is not looked at.
 void hashRelease(HashState *s) {
-  if (s->file != INVALID_HANDLE_VALUE) CloseHandle(s->file);
+  if (s->file != INVALID_HANDLE_VALUE) platformCalls.CloseHandle(s->file);
   if (s->buffer != nullptr) {
-    InterlockedDecrement(&memCheckCnt);
-    free(s->buffer);
+    platformCalls.InterlockedDecrement(&memCheckCnt);
+    platformCalls.free(s->buffer);
   }
-  if (s->hash != 0) CryptDestroyHash(s->hash);
+  if (s->hash != 0) platformCalls.CryptDestroyHash(s->hash);
 }
 
 // The run's provider, acquired now if no call has done so yet. On failure
@@ -44,14 +45,14 @@ void hashRelease(HashState *s) {
 HCRYPTPROV hashProvider(DWORD *rc) {
   HCRYPTPROV prov = runProvider.load();
   if (prov != 0) return prov;
-  if (!CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
-                            CRYPT_VERIFYCONTEXT)) {
+  if (!platformCalls.CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
+                                          CRYPT_VERIFYCONTEXT)) {
     *rc = hashFail(L"hashCalcSHA256 - CryptAcquireContext failed.\n");
     return 0;
   }
   HCRYPTPROV none = 0;
   if (runProvider.compare_exchange_strong(none, prov)) return prov;
-  CryptReleaseContext(prov, 0);  // another thread's came first
+  platformCalls.CryptReleaseContext(prov, 0);  // another thread's came first
   return none;
 }
 
@@ -60,14 +61,14 @@ DWORD hashBegin(HashState *s) {
   DWORD rc = 0;
   HCRYPTPROV prov = hashProvider(&rc);
   if (prov == 0) return rc;
-  if (!CryptCreateHash(prov, CALG_SHA_256, 0, 0, &s->hash)) {
+  if (!platformCalls.CryptCreateHash(prov, CALG_SHA_256, 0, 0, &s->hash)) {
     s->hash = 0;
     return hashFail(L"hashCalcSHA256 - CryptCreateHash failed.\n");
   }
   DWORD size = 0;
   DWORD len = sizeof(size);
-  if (!CryptGetHashParam(s->hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size),
-                         &len, 0)) {
+  if (!platformCalls.CryptGetHashParam(
+          s->hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size), &len, 0)) {
     return hashFail(L"hashCalcSHA256 - CryptGetHashParam failed.\n");
   }
   if (size != SHA256_BYTES) {
@@ -79,29 +80,32 @@ DWORD hashBegin(HashState *s) {
 
 // Opens the file and feeds all of it to the hash object.
 DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
-  s->buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
+  s->buffer = static_cast<BYTE *>(platformCalls.malloc(HASH_READ_SIZE));
   if (s->buffer == nullptr) {
     DebugText(L"hashCalcSHA256 - memMalloc failed.\n");
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  InterlockedIncrement(&memCheckCnt);
-  s->file =
-      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  platformCalls.InterlockedIncrement(&memCheckCnt);
+  s->file = platformCalls.CreateFileW(
+      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (s->file == INVALID_HANDLE_VALUE) {
     return hashFail(L"Err: Could not open file.\n");
   }
-  if (id != nullptr) FileIdentityFromHandle(s->file, id);
+  // An identity the system cannot tell stays cleared: the file then only
+  // matches by contents.
+  if (id != nullptr) (void)FileIdentityFromHandle(s->file, id);
   if (id != nullptr) id->size = 0;  // counts the bytes hashed
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got, nullptr)) {
+    if (!platformCalls.ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got,
+                                nullptr)) {
       return hashFail(L"hashCalcSHA256 - ReadFile failed.\n");
     }
     if (got == 0) return 0;
     if (id != nullptr) id->size += got;
     ProgressBytesHashed(got);
-    if (!CryptHashData(s->hash, s->buffer, got, 0)) {
+    if (!platformCalls.CryptHashData(s->hash, s->buffer, got, 0)) {
       return hashFail(L"hashCalcSHA256 - CryptHashData failed.\n");
     }
   }
@@ -111,7 +115,7 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
 
 void hashReleaseProvider(void) {
   HCRYPTPROV prov = runProvider.exchange(0);
-  if (prov != 0) CryptReleaseContext(prov, 0);
+  if (prov != 0) (void)platformCalls.CryptReleaseContext(prov, 0);  // as above
 }
 
 DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
@@ -129,7 +133,7 @@ DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
   if (rc == 0) rc = hashFeedFile(&s, path, id);
   if (rc == 0) {
     DWORD len = SHA256_BYTES;
-    if (!CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
+    if (!platformCalls.CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
       rc = hashFail(
           L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
       memset(digest, 0, SHA256_BYTES);
@@ -150,7 +154,7 @@ uint64_t fileTimeTicks(const FILETIME &t) {
 int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
   BY_HANDLE_FILE_INFORMATION info;
   memset(id, 0, sizeof(*id));
-  if (!GetFileInformationByHandle(file, &info)) return 0;
+  if (!platformCalls.GetFileInformationByHandle(file, &info)) return 0;
   id->known = 1;
   id->volume = info.dwVolumeSerialNumber;
   id->indexHigh = info.nFileIndexHigh;

@@ -4,27 +4,12 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/common.h"
 
 #define HASH_READ_SIZE 32768
-#ifndef SHA256_BYTES
-#define SHA256_BYTES 32
-#endif
 
 // Read buffers of the hash routine currently held.
 extern volatile LONG memCheckCnt;
-
-// Which file was hashed: its file-system identity (volume serial number and
-// file index; device and inode on Linux) and how many bytes were hashed.
-struct FileIdentity {
-  int32_t known;  // 0 when the system could not tell
-  DWORD volume;
-  DWORD indexHigh;
-  DWORD indexLow;
-  uint64_t size;
-  uint64_t createTime;  // Linux: the status-change time
-  uint64_t writeTime;
-};
 
 // Fills digest (32 bytes) with the SHA-256 of the file at path. Returns 0,
 // or the Windows code of the first failing step; after a failure the digest

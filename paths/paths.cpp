@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 
 int32_t fsplit_leakcheck;
 
@@ -88,9 +88,9 @@ int IsADir(const wchar_t *path) {
   if (path == nullptr || wcspbrk(path, L"*?") != nullptr) return 0;
   if (IsRoot(path) || IsBareDrive(path)) return 1;
   WIN32_FIND_DATAW found = {};
-  HANDLE find = FindFirstFileW(path, &found);
+  HANDLE find = platformCalls.FindFirstFileW(path, &found);
   if (find == INVALID_HANDLE_VALUE) return 0;
-  FindClose(find);
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
@@ -101,7 +101,7 @@ wchar_t *FullPathAlloc(const wchar_t *path) {
   size_t cap = wcslen(path) + FULL_PATH_SLACK;
   wchar_t *work = StringAllocOrDie(cap);
   const wchar_t *query = (path[0] == L'\0') ? L"." : path;
-  DWORD got = GetFullPathNameW(query, (DWORD)cap, work, nullptr);
+  DWORD got = platformCalls.GetFullPathNameW(query, (DWORD)cap, work, nullptr);
   if (got == 0 || got >= cap) wcscpy(work, path);
   wchar_t *result = StringDupOrDie(work);
   free(work);

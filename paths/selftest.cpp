@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "paths/paths.h"
 
 // The inputs are written the way a Windows user types them; "C:\dirnoexist\"

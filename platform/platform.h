@@ -13,13 +13,22 @@
 //   DeleteFileW                  erasing a file
 //   RemoveDirectoryW             removing an empty directory
 //   GetFullPathNameW             the absolute form of a parameter
-//   InitializeCriticalSection, EnterCriticalSection, LeaveCriticalSection,
-//   DeleteCriticalSection        container locks
+//   InitializeCriticalSectionAndSpinCount, EnterCriticalSection,
+//   LeaveCriticalSection, DeleteCriticalSection      container locks
 //   InterlockedIncrement/Decrement                    counters
 //   GetLastError/SetLastError, FormatMessageW         error codes and texts
 //   CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
 //   CryptHashData, CryptDestroyHash, CryptReleaseContext   SHA-256
 //   wsprintfW, MessageBoxW       the end-of-run memory notice
+//   malloc, free                 the allocations whose failure is reported
+//
+// The core reaches every one of them through one table, platformCalls
+// below, never by name: each entry holds the call's current
+// implementation (on Windows the long-path and identity wrappers of
+// platform/win32/, on Linux the stand-ins of platform/posix/). A test
+// replaces an entry for its duration (a file that vanishes when it is
+// opened, a listing that changes, an allocation that fails) and puts it
+// back; every build and preset has the same table.
 //
 // Besides the Win32 names, both builds provide the glue declared at the end
 // of this file: the wide formatted output and the entry point.
@@ -32,7 +41,51 @@
 #endif
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
+
+// ---- The one seam: every platform call the core makes ----
+// Each entry has the type of the call it is named after, except
+// WaitCriticalSection: EnterCriticalSection as a wait that reports its
+// outcome, WAIT_OBJECT_0 once the lock is held or WAIT_FAILED (then not
+// held); the build's own never fails, but a replacement may.
+struct PlatformCalls {
+  decltype(&::FindFirstFileW) FindFirstFileW;
+  decltype(&::FindFirstFileExW) FindFirstFileExW;
+  decltype(&::FindNextFileW) FindNextFileW;
+  decltype(&::FindClose) FindClose;
+  decltype(&::CreateFileW) CreateFileW;
+  decltype(&::ReadFile) ReadFile;
+  decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+  decltype(&::CloseHandle) CloseHandle;
+  decltype(&::DeleteFileW) DeleteFileW;
+  decltype(&::RemoveDirectoryW) RemoveDirectoryW;
+  decltype(&::GetFullPathNameW) GetFullPathNameW;
+  decltype(&::InitializeCriticalSectionAndSpinCount)
+      InitializeCriticalSectionAndSpinCount;
+  DWORD (*WaitCriticalSection)(LPCRITICAL_SECTION cs);
+  decltype(&::LeaveCriticalSection) LeaveCriticalSection;
+  decltype(&::DeleteCriticalSection) DeleteCriticalSection;
+  LONG (*InterlockedIncrement)(LONG volatile *value);
+  LONG (*InterlockedDecrement)(LONG volatile *value);
+  decltype(&::GetLastError) GetLastError;
+  decltype(&::SetLastError) SetLastError;
+  decltype(&::FormatMessageW) FormatMessageW;
+  decltype(&::CryptAcquireContextW) CryptAcquireContextW;
+  decltype(&::CryptCreateHash) CryptCreateHash;
+  decltype(&::CryptGetHashParam) CryptGetHashParam;
+  decltype(&::CryptHashData) CryptHashData;
+  decltype(&::CryptDestroyHash) CryptDestroyHash;
+  decltype(&::CryptReleaseContext) CryptReleaseContext;
+  decltype(&::wsprintfW) wsprintfW;
+  decltype(&::MessageBoxW) MessageBoxW;
+  void *(*malloc)(size_t size);
+  void (*free)(void *block);
+};
+
+// The table the core calls through. Starts with the build's own
+// implementations; only tests change it.
+extern PlatformCalls platformCalls;
 
 // Wide formatted output to standard output (formats use %ls for wide
 // strings). Every line is written whole: a character the output encoding

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 #include "paths/paths.h"
 
 namespace {
@@ -77,7 +77,7 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
                 linklist *sourceList) {
   DWORD result = 0;
   joinInto(b->pattern, b->patternCap, dir, b->filter);
-  HANDLE find = FindFirstFileW(b->pattern, b->fd);
+  HANDLE find = platformCalls.FindFirstFileW(b->pattern, b->fd);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
     if (!(b->fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -86,8 +86,8 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
     joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
     DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
     if (rc != 0) result = rc;
-  } while (FindNextFileW(find, b->fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, b->fd));
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return result;
 }
 
@@ -99,9 +99,9 @@ DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
                   bintree *tree, linklist *sourceList, const DescentStep *up) {
   DWORD result = 0;
   joinInto(b->pattern, b->patternCap, dir, L"*");
-  HANDLE find = FindFirstFileExW(b->pattern, FindExInfoBasic, b->fd,
-                                 FindExSearchLimitToDirectories, nullptr,
-                                 FIND_FIRST_EX_LARGE_FETCH);
+  HANDLE find = platformCalls.FindFirstFileExW(
+      b->pattern, FindExInfoBasic, b->fd, FindExSearchLimitToDirectories,
+      nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) return 0;
   do {
     DWORD attr = b->fd->dwFileAttributes;
@@ -113,8 +113,8 @@ DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
       continue;
     DWORD rc = scanDir(b->path, filter, tree, sourceList, &child);
     if (rc != 0) result = rc;
-  } while (FindNextFileW(find, b->fd));
-  FindClose(find);
+  } while (platformCalls.FindNextFileW(find, b->fd));
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
   return result;
 }
 
@@ -134,7 +134,6 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
     DebugText(L"ScanDirectory - memory alloc failed\n");
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  TEST_HOOK(L"scan-dir", dir);
   DWORD result = scanFiles(dir, &b, tree, sourceList);
   if (options.Recurse) {
     DWORD rc = scanSubdirs(dir, filter, &b, tree, sourceList, up);
@@ -144,20 +143,28 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
   return result;
 }
 
+// Releases a group the tree does not hold. Can't fail.
+void freeGroup(SizeGroup *g) {
+  linklist_DeAllocate(g->files);
+  free(g);
+}
+
 // Makes a new size group and places it in the tree. Returns the group the
-// file belongs to: the new one, or the one the tree already held.
-SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd) {
+// file belongs to: the new one, or the one the tree already held; null with
+// *rc set when the tree could not take it (its Debug line said why).
+SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
   SizeGroup *g = static_cast<SizeGroup *>(calloc(1, sizeof(SizeGroup)));
   if (g == nullptr) abort();
   g->size = findDataSize(fd);
   g->files = AllocateList();
-  DWORD rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
-  if (rc != ERROR_ALREADY_EXISTS) return g;
+  *rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
+  if (*rc == 0) return g;
+  // In no tree, the new group would never be released.
+  freeGroup(g);
+  if (*rc != ERROR_ALREADY_EXISTS) return nullptr;
   SizeGroup *held = static_cast<SizeGroup *>(
       bintree_GetObject(tree, fd->nFileSizeLow, fd->nFileSizeHigh));
-  if (held == nullptr) return g;
-  linklist_DeAllocate(g->files);
-  free(g);
+  if (held != nullptr) *rc = 0;
   return held;
 }
 
@@ -173,12 +180,17 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList) {
   SizeGroup *g = static_cast<SizeGroup *>(
       bintree_GetObject(tree, findData->nFileSizeLow, findData->nFileSizeHigh));
-  if (g == nullptr) g = newGroup(tree, findData);
+  DWORD rc = 0;
+  if (g == nullptr) g = newGroup(tree, findData, &rc);
   if (sourceList != nullptr) {
-    linklist_Enqueue(sourceList, path, findData, 1);
+    // Deliberately not acted on: the file still goes into its group, where
+    // it can be reported as a copy of another source file; the failure has
+    // its Debug line, and the count is of the source files met.
+    (void)linklist_Enqueue(sourceList, path, findData, 1);
     cntFilesInSource++;
   }
-  DWORD rc =
+  if (g == nullptr) return rc;
+  rc =
       linklist_Enqueue(g->files, path, findData, sourceList != nullptr ? 1 : 0);
   cntFilesInTree++;
   if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);
@@ -189,17 +201,18 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
 static bool stepIdentity(const DescentStep *s) {
   if (s->known == 0) {
     s->known = -1;
-    HANDLE h = CreateFileW(s->dir, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = platformCalls.CreateFileW(s->dir, GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info)) {
+    if (platformCalls.GetFileInformationByHandle(h, &info)) {
       s->volume = info.dwVolumeSerialNumber;
       s->indexHigh = info.nFileIndexHigh;
       s->indexLow = info.nFileIndexLow;
       s->known = 1;
     }
-    CloseHandle(h);
+    (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   }
   return s->known == 1;
 }

@@ -36,6 +36,7 @@ bool SameDirectory(const DescentStep *a, const DescentStep *b);
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
                     linklist *sourceList);
 // Records one file in its size group (made when new) and, when a source list
-// is given, in the source list. Returns the group enqueue's code.
+// is given, in the source list. Returns the group enqueue's code, or the
+// tree's when the file's group could not be placed in it or reached.
 DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList);

@@ -14,7 +14,9 @@
 //                 (open, read, fstat, posix_fadvise, lstat, unlink, rmdir)
 //   handles.cpp   CloseHandle (close)
 //   fullpath.cpp  GetFullPathNameW (getcwd)
-//   sync.cpp      InitializeCriticalSection, EnterCriticalSection,
+//   calls.cpp     the table of these calls the core goes through
+//   sync.cpp      InitializeCriticalSection(AndSpinCount),
+//   EnterCriticalSection,
 //                 TryEnterCriticalSection, LeaveCriticalSection,
 //                 DeleteCriticalSection, InterlockedIncrement,
 //                 InterlockedDecrement
@@ -56,6 +58,9 @@ typedef ULONG_PTR HCRYPTKEY;
 typedef unsigned int ALG_ID;
 typedef struct SECURITY_ATTRIBUTES_ SECURITY_ATTRIBUTES;
 typedef struct OVERLAPPED_ OVERLAPPED;
+
+// The calling convention of the Win32 calls: the only one there is here.
+#define WINAPI
 
 #define TRUE 1
 #define FALSE 0
@@ -218,6 +223,9 @@ typedef struct CRITICAL_SECTION_ {
   pthread_mutex_t mutex;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+// InitializeCriticalSection; the spin count has no meaning here. Returns
+// TRUE.
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spin);
 void EnterCriticalSection(LPCRITICAL_SECTION cs);
 // TRUE when the lock was free or is already held by this thread.
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);

@@ -16,6 +16,11 @@ void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
   pthread_mutexattr_destroy(&attr);
 }
 
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD) {
+  InitializeCriticalSection(cs);
+  return TRUE;
+}
+
 void EnterCriticalSection(LPCRITICAL_SECTION cs) {
   if (pthread_mutex_lock(&cs->mutex) != 0) abort();
 }

@@ -27,9 +27,9 @@ bool SetUnreadable(const std::wstring &path) {
 }
 
 bool SetHidden(const std::wstring &path) {
-  DWORD attr = GetFileAttributesW(path.c_str());
+  DWORD attr = TsGetFileAttributesW(path.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) return false;
-  return SetFileAttributesW(path.c_str(), attr | FILE_ATTRIBUTE_HIDDEN) != 0;
+  return TsSetFileAttributesW(path.c_str(), attr | FILE_ATTRIBUTE_HIDDEN) != 0;
 }
 
 bool MakeHardLink(const std::wstring &existing, const std::wstring &link) {
@@ -41,8 +41,8 @@ bool MakeSymlink(const std::wstring &, const std::wstring &) { return false; }
 bool MakeFifo(const std::wstring &) { return false; }
 
 void *HoldFileExclusively(const std::wstring &path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = TsCreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 

@@ -57,8 +57,8 @@ bool ChildPipe(HANDLE *readEnd, HANDLE *writeEnd) {
 bool StartChild(std::wstring *cmd, const std::wstring &cwd, HANDLE out,
                 HANDLE err, PROCESS_INFORMATION *pi) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
-                           OPEN_EXISTING, 0, nullptr);
+  HANDLE nul = TsCreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+                             OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -75,17 +75,17 @@ bool StartChild(std::wstring *cmd, const std::wstring &cwd, HANDLE out,
 // Removes path and, for a directory that is not a link, everything below
 // it, clearing read-only marks first. Can't fail.
 void RemovePath(const std::wstring &path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
+  const DWORD attrs = TsGetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  TsSetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-    DeleteFileW(path.c_str());
+    TsDeleteFileW(path.c_str());
     return;
   }
   WIN32_FIND_DATAW data;
   HANDLE find = (attrs & FILE_ATTRIBUTE_REPARSE_POINT)
                     ? INVALID_HANDLE_VALUE
-                    : FindFirstFileW((path + L"\\*").c_str(), &data);
+                    : TsFindFirstFileW((path + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
       const std::wstring name = data.cFileName;
@@ -93,13 +93,13 @@ void RemovePath(const std::wstring &path) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryW(path.c_str());
+  TsRemoveDirectoryW(path.c_str());
 }
 
 // A file opened for writing: created anew (emptied when it exists).
 HANDLE CreateForWriting(const std::wstring &path) {
-  return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return TsCreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -163,14 +163,14 @@ std::wstring MakeTempDir() {
                              std::to_wstring(GetCurrentProcessId()) + L"-" +
                              std::to_wstring(counter++) + L"-" +
                              std::to_wstring(GetTickCount());
-    if (CreateDirectoryW(dir.c_str(), nullptr)) return dir;
+    if (TsCreateDirectoryW(dir.c_str(), nullptr)) return dir;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return std::wstring();
 }
 
 bool MakeDir(const std::wstring &path) {
-  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+  return TsCreateDirectoryW(path.c_str(), nullptr) != 0;
 }
 
 bool WriteBytes(const std::wstring &path, const std::string &bytes) {
@@ -188,9 +188,9 @@ bool WriteBytes(const std::wstring &path, const std::string &bytes) {
 }
 
 bool ReadBytes(const std::wstring &path, std::string *bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = TsCreateFileW(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bytes->clear();
   ReadAll(h, bytes);
@@ -199,16 +199,16 @@ bool ReadBytes(const std::wstring &path, std::string *bytes) {
 }
 
 bool PathExists(const std::wstring &path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return TsGetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool SetReadOnly(const std::wstring &path, bool readOnly) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
+  const DWORD attrs = TsGetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return false;
   DWORD next = readOnly ? (attrs | FILE_ATTRIBUTE_READONLY)
                         : (attrs & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (next == 0) next = FILE_ATTRIBUTE_NORMAL;
-  return SetFileAttributesW(path.c_str(), next) != 0;
+  return TsSetFileAttributesW(path.c_str(), next) != 0;
 }
 
 void RemoveTree(const std::wstring &path) { RemovePath(path); }

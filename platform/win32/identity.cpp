@@ -10,8 +10,6 @@
 // it. Handles opened with FILE_FLAG_BACKUP_SEMANTICS (directories, which may
 // be mount points or junctions leading to another volume) always take the
 // full call, and so does any handle this file has not seen opened.
-#define TWINSIFT_PLAIN_PATH_CALLS 1
-
 #include <winternl.h>
 
 #include <mutex>
@@ -122,7 +120,8 @@ void NoteOpenedHandle(HANDLE h, const wchar_t *path, DWORD flags) {
   }
 }
 
-BOOL TsGetFileInformationByHandle(HANDLE h, BY_HANDLE_FILE_INFORMATION *info) {
+BOOL WINAPI TsGetFileInformationByHandle(HANDLE h,
+                                         BY_HANDLE_FILE_INFORMATION *info) {
   DWORD serial = 0;
   if (FileData(h, info) && VolumeSerial(h, &serial)) {
     info->dwVolumeSerialNumber = serial;

@@ -1,7 +1,5 @@
 // Paths longer than the plain Win32 calls take: each wrapped call hands the
 // system the "\\?\" form of a long path, and the path itself otherwise.
-#define TWINSIFT_PLAIN_PATH_CALLS 1
-
 #include <cwchar>
 #include <string>
 
@@ -93,22 +91,22 @@ std::wstring LongPathForm(const wchar_t *path) {
   return L"\\\\?\\" + full;
 }
 
-HANDLE TsFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+HANDLE WINAPI TsFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   std::wstring form;
   return FindFirstFileW(CallForm(pattern, &form), data);
 }
 
-HANDLE TsFindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
-                          LPVOID data, FINDEX_SEARCH_OPS search, LPVOID filter,
-                          DWORD flags) {
+HANDLE WINAPI TsFindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
+                                 LPVOID data, FINDEX_SEARCH_OPS search,
+                                 LPVOID filter, DWORD flags) {
   std::wstring form;
   return FindFirstFileExW(CallForm(pattern, &form), level, data, search, filter,
                           flags);
 }
 
-HANDLE TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                     LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                     DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                            LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
   std::wstring form;
   HANDLE h = CreateFileW(CallForm(path, &form), access, share, security,
                          disposition, flags, templateFile);
@@ -116,27 +114,27 @@ HANDLE TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
   return h;
 }
 
-BOOL TsDeleteFileW(LPCWSTR path) {
+BOOL WINAPI TsDeleteFileW(LPCWSTR path) {
   std::wstring form;
   return DeleteFileW(CallForm(path, &form));
 }
 
-BOOL TsRemoveDirectoryW(LPCWSTR path) {
+BOOL WINAPI TsRemoveDirectoryW(LPCWSTR path) {
   std::wstring form;
   return RemoveDirectoryW(CallForm(path, &form));
 }
 
-BOOL TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+BOOL WINAPI TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   std::wstring form;
   return CreateDirectoryW(CallForm(path, &form), security);
 }
 
-DWORD TsGetFileAttributesW(LPCWSTR path) {
+DWORD WINAPI TsGetFileAttributesW(LPCWSTR path) {
   std::wstring form;
   return GetFileAttributesW(CallForm(path, &form));
 }
 
-BOOL TsSetFileAttributesW(LPCWSTR path, DWORD attributes) {
+BOOL WINAPI TsSetFileAttributesW(LPCWSTR path, DWORD attributes) {
   std::wstring form;
   return SetFileAttributesW(CallForm(path, &form), attributes);
 }

@@ -15,11 +15,12 @@
 #include <string>
 
 // ---- Paths longer than the plain calls take ----
-// The path-taking calls go through platform/win32/longpath.cpp, which hands a
-// path the plain call would refuse (MAX_PATH - 12 characters or more, the
-// limit of the strictest of them) to the system in its "\\?\" form. The
-// program keeps, joins and prints every path as the user wrote it; only the
-// system sees the long form. The fixture calls of the tests are wrapped too.
+// The path-taking calls of the table of platform calls are the wrappers of
+// platform/win32/longpath.cpp, which hand a path the plain call would refuse
+// (MAX_PATH - 12 characters or more, the limit of the strictest of them) to
+// the system in its "\\?\" form. The program keeps, joins and prints every
+// path as the user wrote it; only the system sees the long form. The
+// fixture calls of the tests use the wrappers by their own names.
 
 // The form of path to hand to a path-taking call: the path itself when it
 // is short enough for the plain call, else "\\?\" followed by the absolute
@@ -32,40 +33,28 @@
 // process.
 std::wstring LongPathForm(const wchar_t *path);
 
-HANDLE TsFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
-HANDLE TsFindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
-                          LPVOID data, FINDEX_SEARCH_OPS search, LPVOID filter,
-                          DWORD flags);
-HANDLE TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                     LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                     DWORD flags, HANDLE templateFile);
-BOOL TsDeleteFileW(LPCWSTR path);
-BOOL TsRemoveDirectoryW(LPCWSTR path);
-BOOL TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
-DWORD TsGetFileAttributesW(LPCWSTR path);
-BOOL TsSetFileAttributesW(LPCWSTR path, DWORD attributes);
+HANDLE WINAPI TsFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+HANDLE WINAPI TsFindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
+                                 LPVOID data, FINDEX_SEARCH_OPS search,
+                                 LPVOID filter, DWORD flags);
+HANDLE WINAPI TsCreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                            LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile);
+BOOL WINAPI TsDeleteFileW(LPCWSTR path);
+BOOL WINAPI TsRemoveDirectoryW(LPCWSTR path);
+BOOL WINAPI TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+DWORD WINAPI TsGetFileAttributesW(LPCWSTR path);
+BOOL WINAPI TsSetFileAttributesW(LPCWSTR path, DWORD attributes);
 
 // ---- A file's identity (platform/win32/identity.cpp) ----
 // GetFileInformationByHandle with the volume serial number asked once per
 // directory that files are opened in (see identity.cpp); the full call for
 // a handle opened with FILE_FLAG_BACKUP_SEMANTICS or by other means.
-BOOL TsGetFileInformationByHandle(HANDLE h, BY_HANDLE_FILE_INFORMATION *info);
+BOOL WINAPI TsGetFileInformationByHandle(HANDLE h,
+                                         BY_HANDLE_FILE_INFORMATION *info);
 // Tells identity.cpp which path and flags the handle h was opened with.
 // Can't fail.
 void NoteOpenedHandle(HANDLE h, const wchar_t *path, DWORD flags);
-
-// longpath.cpp and identity.cpp themselves call the plain ones.
-#if !defined(TWINSIFT_PLAIN_PATH_CALLS)
-#define FindFirstFileW TsFindFirstFileW
-#define FindFirstFileExW TsFindFirstFileExW
-#define CreateFileW TsCreateFileW
-#define DeleteFileW TsDeleteFileW
-#define RemoveDirectoryW TsRemoveDirectoryW
-#define CreateDirectoryW TsCreateDirectoryW
-#define GetFileAttributesW TsGetFileAttributesW
-#define SetFileAttributesW TsSetFileAttributesW
-#define GetFileInformationByHandle TsGetFileInformationByHandle
-#endif
 
 // The separator the program adds when it joins a directory and a name.
 #define PATH_SEPARATOR L'\\'

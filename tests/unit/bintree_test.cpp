@@ -17,6 +17,7 @@
 #include "containers/containers.h"
 #include "platform/testing/testing.h"
 #include "support/harness.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -438,18 +439,10 @@ TEST_F(BintreeTest, DeepDescendingChain) {
   RunLongChain(false, kLocksAreSlow ? 50000 : 200000);
 }
 
-#if defined(TWINSIFT_TEST_HOOKS)
-// Failure paths, reached through the test builds' fault injection.
+// Failure paths, reached through failing allocator and lock calls.
 class BintreeFaultTest : public BintreeTest {
  protected:
-  void SetUp() override {
-    BintreeTest::SetUp();
-    containerFaults = ContainerFaults{};
-  }
-  void TearDown() override {
-    containerFaults = ContainerFaults{};
-    BintreeTest::TearDown();
-  }
+  ContainerFaultScope faults;
   const std::string failed =
       "ERRORbintree_AcquireMutex bintree_AcquireMutex (failed)";
 };
@@ -474,20 +467,22 @@ TEST_F(BintreeFaultTest, FailedInsertionLeavesTreeUnchanged) {
   uint64_t keys[] = {10, 5, 7, 12};
   const std::string noMemory =
       "ERROR: bintree_AddObject memory alloc failed (list element)";
-  // The node itself, then its index entry, for the root and for a chain
-  // node: each is reported as no memory and nothing is kept.
+  // The node itself, then the index's first block, for the root; then a
+  // chain node: each is reported as no memory and nothing is kept.
+  const long live = containerFaults.live;
   containerFaults.alloc = 1;
   out = Output([&] { EXPECT_EQ(Insert(tree, &keys[0]), 8u); });
   EXPECT_EQ(out, noMemory);
-  containerFaults.indexEntry = 1;
+  containerFaults.alloc = 2;
   out = Output([&] { EXPECT_EQ(Insert(tree, &keys[0]), 8u); });
   EXPECT_EQ(out, noMemory);
+  EXPECT_EQ(containerFaults.live, live);
   EXPECT_EQ(tree->root, nullptr);
   EXPECT_EQ(tree->count, 0);
   for (uint64_t &key : keys) ASSERT_EQ(Insert(tree, &key), 0u);
   Shape before = ShapeOf(tree->root);
   uint64_t six = 6;
-  containerFaults.indexEntry = 1;
+  containerFaults.alloc = 1;
   out = Output([&] { EXPECT_EQ(Insert(tree, &six), 8u); });
   EXPECT_EQ(out, noMemory);
   containerFaults.wait = 1;
@@ -500,6 +495,30 @@ TEST_F(BintreeFaultTest, FailedInsertionLeavesTreeUnchanged) {
   // The same key goes in once memory is back.
   ASSERT_EQ(Insert(tree, &six), 0u);
   EXPECT_EQ(KeyOf(tree->root->left->left), 6u);
+  while (bintree_PruneSmallest(tree) != nullptr) {
+  }
+  bintree_DeAllocate(tree);
+}
+
+// A full block of the index (128 pairs) splits when one more key comes;
+// when the split's memory runs out, the key is refused and the index keeps
+// every pair it had.
+TEST_F(BintreeFaultTest, FailedIndexSplitLeavesTreeUnchanged) {
+  bintree *tree = bintree_Allocate();
+  ASSERT_NE(tree, nullptr);
+  std::vector<uint64_t> keys(129);
+  for (size_t i = 0; i < keys.size(); i++) keys[i] = i + 1;
+  for (size_t i = 0; i < 128; i++) ASSERT_EQ(Insert(tree, &keys[i]), 0u);
+  const long live = containerFaults.live;
+  containerFaults.alloc = 2;  // the node goes through, the split does not
+  out = Output([&] { EXPECT_EQ(Insert(tree, &keys[128]), 8u); });
+  EXPECT_EQ(out, "ERROR: bintree_AddObject memory alloc failed (list element)");
+  EXPECT_EQ(containerFaults.live, live);
+  EXPECT_EQ(tree->count, 128);
+  EXPECT_EQ(Lookup(tree, 129), nullptr);
+  EXPECT_EQ(Lookup(tree, 128), &keys[127]);
+  ASSERT_EQ(Insert(tree, &keys[128]), 0u);
+  EXPECT_EQ(Lookup(tree, 129), &keys[128]);
   while (bintree_PruneSmallest(tree) != nullptr) {
   }
   bintree_DeAllocate(tree);
@@ -532,6 +551,5 @@ TEST_F(BintreeFaultTest, FailedWaitGivesUpWithoutTouchingTheTree) {
   EXPECT_EQ(bintree_IsEmpty(tree), 1);  // the header stayed
   bintree_DeAllocate(tree);
 }
-#endif
 
 }  // namespace

@@ -8,30 +8,24 @@
 
 #include "app/app.h"
 #include "support/harness.h"
+#include "support/seam.h"
 
-#if defined(TWINSIFT_TEST_HOOKS)
 namespace {
-
-std::function<void(const std::wstring &, const std::wstring &)> onHook;
-
-void Trampoline(const wchar_t *point, const wchar_t *path) {
-  if (onHook) onHook(point, path);
-}
 
 std::string Del(const std::wstring &p) { return "del \"" + P(p) + "\""; }
 std::string Rem(const std::wstring &p) { return "REM \"" + P(p) + "\""; }
 
+// The steps of a run at which a test changes the file system, each known by
+// the platform call that starts it.
+enum Step {
+  kHash,      // the hashing of a file: its hashing open
+  kCheck,     // the check of a copy before an erasure: its other opens
+  kScanDir,   // the scan of a directory: its first listing
+  kPurgeDir,  // the purge of a directory: its listing after the scan's
+};
+
 class ChangesTest : public E2ETest {
  protected:
-  void SetUp() override {
-    E2ETest::SetUp();
-    testHook = Trampoline;
-  }
-  void TearDown() override {
-    testHook = nullptr;
-    onHook = nullptr;
-    E2ETest::TearDown();
-  }
   // Runs the whole program in this process, so the hooks fire.
   std::string Run(std::vector<std::wstring> args) {
     std::vector<wchar_t *> argv = {const_cast<wchar_t *>(L"twinsift")};
@@ -40,15 +34,31 @@ class ChangesTest : public E2ETest {
     return CaptureOutput(
         [&] { AppMain(static_cast<int>(argv.size() - 1), argv.data()); });
   }
-  // Calls change once, the first time point fires for path.
-  void Once(const std::wstring &point, const std::wstring &path,
-            std::function<void()> change) {
+  // Calls change once, right before the step starts for path (a file for
+  // kHash and kCheck, a directory for kScanDir and kPurgeDir).
+  void Once(Step step, const std::wstring &path, std::function<void()> change) {
     auto done = std::make_shared<bool>(false);
-    onHook = [=](const std::wstring &pt, const std::wstring &p) {
-      if (!*done && pt == point && p == path) {
+    auto fire = [=] {
+      if (!*done) {
         *done = true;
         change();
       }
+    };
+    hooks.beforeOpen = [=](const std::wstring &p, DWORD flags) {
+      bool hashing = IsHashingOpen(flags);
+      if (p == path && (step == kHash ? hashing : step == kCheck && !hashing))
+        fire();
+    };
+    // Only the scan lists a directory with FindFirstFileExW; it lists the
+    // files first, with FindFirstFileW.
+    auto lists = std::make_shared<int>(0);
+    const std::wstring inDir = JoinPath(path, L"");
+    hooks.beforeList = [=](const std::wstring &pattern) {
+      if (pattern.rfind(inDir, 0) != 0 ||
+          pattern.find_first_of(L"\\/", inDir.size()) != std::wstring::npos)
+        return;
+      ++*lists;
+      if (step == kScanDir || (step == kPurgeDir && *lists == 3)) fire();
     };
   }
   std::string Contents(const std::wstring &p) {
@@ -56,12 +66,13 @@ class ChangesTest : public E2ETest {
     return ReadBytes(p, &bytes) ? bytes : "<missing>";
   }
   void Remove(const std::wstring &p) { RemoveTree(p); }
+  FileCallHooks hooks;
 };
 
 TEST_F(ChangesTest, FileVanishedBeforeHashingIsReportedAndNeverMatched) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
-  Once(L"hash", a, [&] { Remove(a); });
+  Once(kHash, a, [&] { Remove(a); });
   std::string out = Run({L"-d", At("d")});
   EXPECT_EQ(out.rfind("ComputeSHA256 failed (0x2): \"" + P(a) + "\" ", 0), 0u)
       << out;
@@ -72,7 +83,7 @@ TEST_F(ChangesTest, FileVanishedBeforeHashingIsReportedAndNeverMatched) {
 TEST_F(ChangesTest, FileThatShrankBeforeHashingNoLongerMatches) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
-  Once(L"hash", a, [&] { WriteBytes(a, "ph"); });
+  Once(kHash, a, [&] { WriteBytes(a, "ph"); });
   EXPECT_EQ(Run({L"-d", At("d")}), "");
   EXPECT_EQ(Contents(a), "ph");
   EXPECT_EQ(Contents(b), "photo");
@@ -82,7 +93,7 @@ TEST_F(ChangesTest, FileReplacedByALinkToItsTwinIsNotErased) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
   bool linked = false;
-  Once(L"hash", a, [&] {
+  Once(kHash, a, [&] {
     Remove(a);
     linked = MakeSymlink(b, a);
   });
@@ -96,7 +107,7 @@ TEST_F(ChangesTest, FileReplacedByALinkToItsTwinIsNotErased) {
 TEST_F(ChangesTest, CopyThatGrewAfterHashingIsKept) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
-  Once(L"erase", a, [&] { WriteBytes(a, "photo and more"); });
+  Once(kCheck, a, [&] { WriteBytes(a, "photo and more"); });
   EXPECT_EQ(
       Run({L"-d", At("d")}),
       Lines({"", Del(a),
@@ -110,7 +121,7 @@ TEST_F(ChangesTest, CopyReplacedByAnotherFileIsKept) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
   auto other = MakeFile("other", "PHOTO");
-  Once(L"erase", a, [&] {
+  Once(kCheck, a, [&] {
     Remove(a);
     WriteBytes(a, Contents(other));
   });
@@ -125,7 +136,7 @@ TEST_F(ChangesTest, CopyReplacedByAnotherFileIsKept) {
 TEST_F(ChangesTest, CopyThatVanishedAfterHashingIsReported) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
-  Once(L"erase", a, [&] { Remove(a); });
+  Once(kCheck, a, [&] { Remove(a); });
   EXPECT_EQ(
       Run({L"-d", At("d")}),
       Lines({"", Del(a),
@@ -138,8 +149,9 @@ TEST_F(ChangesTest, NothingIsErasedWhenTheKeptCopyChanged) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/b", "photo");
   auto c = MakeFile("d/c", "photo");
-  // The kept copy is rewritten before the first erasure of its block.
-  Once(L"erase", a, [&] { WriteBytes(c, "new picture"); });
+  // The kept copy is rewritten right before its check, which comes ahead
+  // of the first erasure of its block.
+  Once(kCheck, c, [&] { WriteBytes(c, "new picture"); });
   std::string why =
       "REM Not erased, the kept copy changed since it was hashed: ";
   EXPECT_EQ(Run({L"-d", At("d")}),
@@ -153,7 +165,7 @@ TEST_F(ChangesTest, DirectoryVanishedDuringTheScan) {
   auto a = MakeFile("d/a", "photo");
   auto b = MakeFile("d/sub/b", "photo");
   auto c = MakeFile("d/z/c", "photo");
-  Once(L"scan-dir", At("d/sub"), [&] { Remove(At("d/sub")); });
+  Once(kScanDir, At("d/sub"), [&] { Remove(At("d/sub")); });
   std::string out = Run({L"-r", L"-d", At("d")});
   EXPECT_EQ(out, Lines({"", Del(a), Rem(c), ""})) << out;
   EXPECT_EQ(Contents(c), "photo");
@@ -163,7 +175,7 @@ TEST_F(ChangesTest, DirectoryVanishedDuringThePurge) {
   MakeEmptyFile("d/e1/zero");
   MakeEmptyFile("d/e2/zero");
   auto keep = MakeFile("d/keep", "data");
-  Once(L"purge-dir", At("d/e1"), [&] { Remove(At("d/e1")); });
+  Once(kPurgeDir, At("d/e1"), [&] { Remove(At("d/e1")); });
   std::string out = Run({L"-r", L"-d", At("d")});
   // The vanished directory counts as empty; its removal fails and is said.
   EXPECT_NE(out.find("RemoveDirectory failed (2): \"" + P(At("d/e1")) + "\""),
@@ -175,8 +187,3 @@ TEST_F(ChangesTest, DirectoryVanishedDuringThePurge) {
 }
 
 }  // namespace
-#else
-TEST(ChangesTest, NeedsTestHooks) {
-  GTEST_SKIP() << "built without test hooks (the linux-debug preset has them)";
-}
-#endif

@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "support/harness.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -85,6 +86,50 @@ TEST_F(HashTest, UnreadableFileGivesAccessDenied) {
   if (!SetUnreadable(f)) GTEST_SKIP() << "cannot take read access away here";
   EXPECT_EQ(Hash(f), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(AllZero(digest));
+}
+
+// Failures of the system calls themselves, made to happen: each gives its
+// code, an all-zero digest and, under Debug, its own text.
+TEST_F(HashTest, FailedStepsGiveTheirCodeAndDebugText) {
+  std::wstring f = MakeFile("photo", Pattern(70000));
+  options.Debug = 1;
+  FileCallHooks hooks;
+  int reads = 0;
+  hooks.failRead = [&](HANDLE) {
+    if (++reads < 2) return false;  // the second piece cannot be read
+    SetLastError(ERROR_READ_FAULT);
+    return true;
+  };
+  DWORD rc = 0;
+  std::string out = CaptureOutput([&] { rc = Hash(f); });
+  EXPECT_EQ(rc, ERROR_READ_FAULT);
+  EXPECT_TRUE(AllZero(digest));
+  EXPECT_EQ(out, Lines({"hashCalcSHA256 - ReadFile failed."}));
+  hooks.failRead = nullptr;
+  hooks.failOpen = [](const std::wstring &, DWORD) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return true;
+  };
+  out = CaptureOutput([&] { rc = Hash(f); });
+  EXPECT_EQ(rc, ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(AllZero(digest));
+  EXPECT_EQ(out, Lines({"Err: Could not open file."}));
+  options.Debug = 0;
+}
+
+TEST_F(HashTest, ReadBufferThatCannotBeHadGivesNoMemory) {
+  std::wstring f = MakeFile("photo", "data");
+  options.Debug = 1;
+  ContainerFaultScope faults;
+  containerFaults.alloc = 1;
+  DWORD rc = 0;
+  std::string out = CaptureOutput([&] { rc = Hash(f); });
+  EXPECT_EQ(rc, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_TRUE(AllZero(digest));
+  EXPECT_EQ(out, Lines({"hashCalcSHA256 - memMalloc failed."}));
+  EXPECT_EQ(containerFaults.live, 0);
+  options.Debug = 0;
+  EXPECT_EQ(Hash(f), 0u);  // memory is back
 }
 
 TEST_F(HashTest, MissingArgumentsLeaveDigestUntouched) {

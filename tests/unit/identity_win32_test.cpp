@@ -1,7 +1,5 @@
 // A file's identity on Windows: the volume serial number learnt once per
 // directory must give what the system's own call gives, for every file.
-#define TWINSIFT_PLAIN_PATH_CALLS 1
-
 #include <gtest/gtest.h>
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "app/app.h"
 #include "containers/containers.h"
 #include "support/harness.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -172,18 +173,10 @@ TEST_F(LinklistTest, DeAllocateReleasesRecordsSilently) {
   EXPECT_EQ(out, "");
 }
 
-#if defined(TWINSIFT_TEST_HOOKS)
-// Failure paths, reached through the test builds' fault injection.
+// Failure paths, reached through failing allocator and lock calls.
 class LinklistFaultTest : public LinklistTest {
  protected:
-  void SetUp() override {
-    LinklistTest::SetUp();
-    containerFaults = ContainerFaults{};
-  }
-  void TearDown() override {
-    containerFaults = ContainerFaults{};
-    LinklistTest::TearDown();
-  }
+  ContainerFaultScope faults;
 };
 
 TEST_F(LinklistFaultTest, AllocateFailures) {
@@ -267,6 +260,5 @@ TEST_F(LinklistFaultTest, DeAllocateKeepsHeaderWhenLockFails) {
   out = Output([&] { linklist_DeAllocate(list); });
   EXPECT_EQ(out, "");
 }
-#endif
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(LongPathForm, ShortRelativePathInALongCurrentDirectory) {
   std::wstring dir = root;
   while (dir.size() < MAX_PATH) {
     dir += L"\\" + std::wstring(40, L'd');
-    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)) << GetLastError();
+    ASSERT_TRUE(TsCreateDirectoryW(dir.c_str(), nullptr)) << GetLastError();
   }
   const std::wstring before = CurrentDir();
   if (!SetCurrentDirectoryW(dir.c_str())) {
@@ -105,7 +105,7 @@ TEST(LongPathCalls, EveryWrappedCallTakesALongPath) {
   std::wstring dir = root;
   while (dir.size() < 300) {
     dir += L"\\" + std::wstring(50, L'e');
-    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)) << GetLastError();
+    ASSERT_TRUE(TsCreateDirectoryW(dir.c_str(), nullptr)) << GetLastError();
   }
   const std::wstring file = dir + L"\\photo.jpg";
   ASSERT_TRUE(WriteBytes(file, "pixels"));
@@ -114,22 +114,23 @@ TEST(LongPathCalls, EveryWrappedCallTakesALongPath) {
   EXPECT_EQ("pixels", bytes);
 
   WIN32_FIND_DATAW fd;
-  HANDLE find = FindFirstFileW((dir + L"\\*.jpg").c_str(), &fd);
+  HANDLE find = platformCalls.FindFirstFileW((dir + L"\\*.jpg").c_str(), &fd);
   ASSERT_NE(INVALID_HANDLE_VALUE, find) << GetLastError();
   EXPECT_STREQ(L"photo.jpg", fd.cFileName);
-  FindClose(find);
-  find = FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &fd,
-                          FindExSearchNameMatch, nullptr, 0);
+  platformCalls.FindClose(find);
+  find = platformCalls.FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic,
+                                        &fd, FindExSearchNameMatch, nullptr, 0);
   ASSERT_NE(INVALID_HANDLE_VALUE, find) << GetLastError();
-  FindClose(find);
+  platformCalls.FindClose(find);
 
-  EXPECT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_TRUE(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_FALSE(DeleteFileW(file.c_str()));  // read-only is still refused
-  EXPECT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
-  EXPECT_TRUE(DeleteFileW(file.c_str())) << GetLastError();
+  EXPECT_TRUE(TsSetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(TsGetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(
+      platformCalls.DeleteFileW(file.c_str()));  // read-only is still refused
+  EXPECT_TRUE(TsSetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(platformCalls.DeleteFileW(file.c_str())) << GetLastError();
   EXPECT_FALSE(PathExists(file));
-  EXPECT_TRUE(RemoveDirectoryW(dir.c_str())) << GetLastError();
+  EXPECT_TRUE(platformCalls.RemoveDirectoryW(dir.c_str())) << GetLastError();
   EXPECT_FALSE(PathExists(dir));
   RemoveTree(root);
 }

@@ -5,13 +5,46 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/testing/testing.h"
+#include "support/seam.h"
 
 namespace {
+
+// The table holds nothing but entries of pointer size, every one set.
+TEST(PlatformCallsTest, EveryEntryHoldsAnImplementation) {
+  const size_t n = sizeof(PlatformCalls) / sizeof(void (*)(void));
+  ASSERT_EQ(n * sizeof(void (*)(void)), sizeof(PlatformCalls));
+  for (size_t i = 0; i < n; i++) {
+    void (*entry)(void) = nullptr;
+    memcpy(&entry,
+           reinterpret_cast<const char *>(&platformCalls) + i * sizeof(entry),
+           sizeof(entry));
+    EXPECT_NE(entry, nullptr) << "entry " << i;
+  }
+}
+
+BOOL WINAPI RefusedDelete(LPCWSTR) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+// A replaced entry is what the program calls, and it is put back after.
+TEST(PlatformCallsTest, ReplacementHoldsForItsScopeOnly) {
+  const auto own = platformCalls.DeleteFileW;
+  {
+    CallReplaced<decltype(PlatformCalls::DeleteFileW)> refused(
+        &platformCalls.DeleteFileW, RefusedDelete);
+    EXPECT_EQ(refused.saved(), own);
+    EXPECT_FALSE(platformCalls.DeleteFileW(L"no such file"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(platformCalls.DeleteFileW, own);
+}
 
 // The bytes 0..n-1 of the fixed test pattern.
 std::string PatternBytes(size_t n) {

@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "support/harness.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -141,6 +142,24 @@ TEST_F(ScanTest, SizesAbove4GiBKeepBothWords) {
   Scan(Root(), L"*");
   EXPECT_EQ(Group((1ull << 32) + 1).size(), 1u);
   EXPECT_TRUE(Group(1).empty());
+}
+
+// A new size group the tree cannot take (its node finds no memory) is
+// given back at once; the file still goes into the source list.
+TEST_F(ScanTest, GroupTheTreeRefusedIsReleased) {
+  WIN32_FIND_DATAW fd = {};
+  fd.nFileSizeLow = 7;
+  const std::wstring path = JoinPath(Root(), L"seven");
+  ContainerFaultScope faults;
+  containerFaults.alloc = 2;  // the group's list header, then the node
+  EXPECT_EQ(bintree_AddObject(path.c_str(), &fd, tree, source), 8u);
+  EXPECT_EQ(containerFaults.live, 1);  // the source list's element alone
+  EXPECT_TRUE(Group(7).empty());
+  EXPECT_EQ(Paths(source), (std::vector<std::wstring>{path}));
+  EXPECT_EQ(cntFilesInTree, 0u);
+  // The next file of that size makes the group.
+  EXPECT_EQ(bintree_AddObject(path.c_str(), &fd, tree, nullptr), 0u);
+  EXPECT_EQ(Group(7), (std::vector<std::wstring>{path}));
 }
 
 }  // namespace

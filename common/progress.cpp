@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 
 Progress progress;
 

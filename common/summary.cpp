@@ -2,7 +2,7 @@
 // and erased, written on standard error once the search is over.
 #include <cwchar>
 
-#include "app/app.h"
+#include "common/common.h"
 
 namespace {
 

@@ -1,0 +1,54 @@
+// The program-wide records and the shared Debug and failure texts.
+#include "common/common.h"
+
+#include <cwchar>
+
+Options options;
+
+uint32_t cntFilesInSource;
+uint32_t cntFilesInTree;
+uint32_t cntFilesHashed;
+uint32_t cntFilesDuplicates;
+uint32_t cntFilesErased;
+uint32_t cntDirsRemoved;
+
+// Can't fail.
+void DebugText(const wchar_t *text) {
+  if (options.Debug) PrintW(L"%ls", text);
+}
+
+void SystemErrorText(wchar_t *buf, DWORD capacity) {
+  buf[0] = L'\0';
+  DWORD n = platformCalls.FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                         platformCalls.GetLastError(), 0, buf,
+                                         capacity, nullptr);
+  if (n == 0) {
+    buf[0] = L'\0';
+    return;
+  }
+  buf[capacity - 1] = L'\0';
+  buf[wcscspn(buf, L"\r\n")] = L'\0';
+}
+
+void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
+  // The text must describe this code, whatever the calls since left.
+  platformCalls.SetLastError(code);
+  wchar_t text[ERROR_TEXT_CAPACITY];
+  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  std::wstring shown = ShowPath(path, 0);
+  switch (op) {
+    case kFailedHash:
+      PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", code, shown.c_str(),
+             text);
+      break;
+    case kFailedDelete:
+      PrintW(L"DeleteFile failed (%d): \"%ls\" : %ls\n", static_cast<int>(code),
+             shown.c_str(), text);
+      break;
+    case kFailedRemoveDirectory:
+      PrintW(L"RemoveDirectory failed (%d): \"%ls\" : %ls\n",
+             static_cast<int>(code), shown.c_str(), text);
+      break;
+  }
+  platformCalls.SetLastError(code);
+}

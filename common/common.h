@@ -1,0 +1,140 @@
+// What the whole program shares, below every subsystem: the options
+// record, the run counters, the Debug and failure texts, a file's identity
+// and the status-line counters the scan and the pass raise. It includes
+// nothing but platform/; every folder may include it.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+#define MAX_PARMS 63
+
+// The process-wide options record, cleared at the start of a run.
+struct Options {
+  int32_t All;
+  int32_t Debug;
+  int32_t Delete;
+  int32_t Help;
+  int32_t ParmError;
+  int32_t Recurse;
+  int32_t Test;
+  int32_t Verbose;
+  uint32_t uCntParms;
+  wchar_t *Parm[MAX_PARMS + 1];
+};
+
+extern Options options;
+
+// Run counters, each raised by the subsystem that does the counted thing.
+extern uint32_t cntFilesInSource;
+extern uint32_t cntFilesInTree;
+extern uint32_t cntFilesHashed;
+extern uint32_t cntFilesDuplicates;
+extern uint32_t cntFilesErased;
+extern uint32_t cntDirsRemoved;
+
+#define SHA256_BYTES 32
+
+// Which file was hashed: its file-system identity (volume serial number and
+// file index; device and inode on Linux) and how many bytes were hashed.
+struct FileIdentity {
+  int32_t known;  // 0 when the system could not tell
+  DWORD volume;
+  DWORD indexHigh;
+  DWORD indexLow;
+  uint64_t size;
+  uint64_t createTime;  // Linux: the status-change time
+  uint64_t writeTime;
+};
+
+// Writes an internal fault text through "%ls" when Debug is set; no line end
+// is added.
+void DebugText(const wchar_t *text);
+
+#define ERROR_TEXT_CAPACITY 260
+
+// The text of the thread's last-error code, cut at the first line end;
+// empty when the system has none.
+void SystemErrorText(wchar_t *buf, DWORD capacity);
+
+// The operations whose failure is reported on a line of its own.
+enum FailedOperation {
+  kFailedHash,             // "ComputeSHA256 failed (0x%x): ..."
+  kFailedDelete,           // "DeleteFile failed (%d): ..."
+  kFailedRemoveDirectory,  // "RemoveDirectory failed (%d): ..."
+};
+
+// Prints the failure line of op on path with code and the system's text for
+// code. Leaves code as the last error. Can't fail.
+void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path);
+
+// ---- The status line of a search on a terminal ----
+// While a search runs with standard error on a terminal and standard output
+// redirected (the report being saved), one line on standard error shows the
+// files scanned, the groups hashed and the bytes hashed of the total to
+// hash, redrawn at most every kProgressRedrawMs and cleared at the end. With
+// the report on the terminal itself no line is drawn: it would have to be
+// erased and redrawn around every report line. The counters are kept in
+// every run; only the drawing depends on `enabled`.
+#define kProgressRedrawMs 250
+#define kProgressLineCap 120
+#define kProgressTextCap (2 * kProgressLineCap + 4)
+
+struct Progress {
+  int32_t enabled;        // draw the line in this run
+  uint32_t filesScanned;  // file entries met by the scans
+  uint32_t groupsHashed;  // size groups hashed by the pass
+  uint64_t bytesHashed;   // bytes read by the hash routine
+  uint64_t bytesToHash;   // size x records of every group of 2+ records
+  uint64_t lastDrawMs;    // when the line was last drawn (or the run began)
+  uint32_t shownWidth;    // characters of the line now on screen; 0: none
+  // The summary line at the end of the search, under the same rule.
+  int32_t summary;         // print it in this run
+  uint32_t setsReported;   // blocks of the report
+  uint32_t copiesToErase;  // their "del " lines
+  uint64_t bytesToErase;   // the sizes of those copies
+  uint32_t copiesErased;   // of those, erased with -d
+  uint32_t dirsAtStart;    // cntDirsRemoved when the run began
+};
+
+extern Progress progress;
+
+// Clears the counters and decides whether this run draws the line. Can't
+// fail.
+void ProgressStart(void);
+// Counter updates, each followed by a redraw when one is due. Can't fail.
+void ProgressFileScanned(void);
+void ProgressFileRecorded(uint64_t size, uint32_t groupCount);
+void ProgressGroupHashed(void);
+void ProgressBytesHashed(uint64_t bytes);
+// Erases the line, if one is shown. Can't fail.
+void ProgressEnd(void);
+
+// The pieces of the drawing, apart for testing. ProgressDue: 1 when a
+// redraw is due at nowMs. ProgressRedrawText: into buf (capacity
+// kProgressTextCap), the text that replaces the shown line by the current
+// counters' line; returns the new line's width. ProgressClearText: into buf
+// (the same capacity), the text that erases a shown line of width
+// characters. None can fail.
+int ProgressDue(const Progress *p, uint64_t nowMs);
+uint32_t ProgressRedrawText(const Progress *p, wchar_t *buf);
+void ProgressClearText(uint32_t width, wchar_t *buf);
+
+// ---- The summary line ----
+// When the status line's rule holds, one line on standard error after the
+// search (its purge included): the files scanned, the sets reported, their
+// "del " copies and bytes, and with -d the copies erased and the
+// directories removed. Standard output never changes.
+#define kSummaryTextCap 240
+
+// Counts one block of the report: its "del " copies, their bytes, and how
+// many of them were erased. Can't fail.
+void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
+// Prints the summary line when this run shows it. Can't fail.
+void ProgressSummary(void);
+// Into buf (capacity kSummaryTextCap), the summary line with its line end,
+// the erasure part only when erasing; dirsRemoved is this run's count.
+// Can't fail.
+void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
+                         wchar_t *buf);

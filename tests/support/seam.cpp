@@ -1,0 +1,103 @@
+#include "support/seam.h"
+
+ContainerFaults containerFaults;
+
+namespace {
+
+FileCallHooks *fileHooks = nullptr;
+// The entries as they were when the scopes began.
+PlatformCalls saved;
+
+// Counts a pending fault down; true when this step is the one to fail.
+bool TakeFault(int *pending) {
+  if (*pending <= 0) return false;
+  return --*pending == 0;
+}
+
+void *FaultyMalloc(size_t size) {
+  if (TakeFault(&containerFaults.alloc)) return nullptr;
+  void *p = saved.malloc(size);
+  if (p != nullptr) containerFaults.live++;
+  return p;
+}
+
+void CountedFree(void *block) {
+  if (block != nullptr) containerFaults.live--;
+  saved.free(block);
+}
+
+BOOL WINAPI FaultyInit(LPCRITICAL_SECTION cs, DWORD spin) {
+  if (TakeFault(&containerFaults.mutex)) return FALSE;
+  return saved.InitializeCriticalSectionAndSpinCount(cs, spin);
+}
+
+DWORD FaultyWait(LPCRITICAL_SECTION cs) {
+  if (TakeFault(&containerFaults.wait)) return WAIT_FAILED;
+  return saved.WaitCriticalSection(cs);
+}
+
+HANDLE WINAPI HookedOpen(LPCWSTR path, DWORD access, DWORD share,
+                         SECURITY_ATTRIBUTES *sa, DWORD disposition,
+                         DWORD flags, HANDLE templ) {
+  if (fileHooks->beforeOpen) fileHooks->beforeOpen(path, flags);
+  if (fileHooks->failOpen && fileHooks->failOpen(path, flags))
+    return INVALID_HANDLE_VALUE;
+  return saved.CreateFileW(path, access, share, sa, disposition, flags, templ);
+}
+
+BOOL WINAPI HookedRead(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
+                       OVERLAPPED *ovl) {
+  if (fileHooks->failRead && fileHooks->failRead(file)) {
+    if (read != nullptr) *read = 0;
+    return FALSE;
+  }
+  return saved.ReadFile(file, buf, toRead, read, ovl);
+}
+
+HANDLE WINAPI HookedFind(LPCWSTR pattern, WIN32_FIND_DATAW *data) {
+  if (fileHooks->beforeList) fileHooks->beforeList(pattern);
+  return saved.FindFirstFileW(pattern, data);
+}
+
+HANDLE WINAPI HookedFindEx(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
+                           LPVOID data, FINDEX_SEARCH_OPS op, LPVOID filter,
+                           DWORD flags) {
+  if (fileHooks->beforeList) fileHooks->beforeList(pattern);
+  return saved.FindFirstFileExW(pattern, level, data, op, filter, flags);
+}
+
+}  // namespace
+
+ContainerFaultScope::ContainerFaultScope()
+    : malloc_(&platformCalls.malloc, FaultyMalloc),
+      free_(&platformCalls.free, CountedFree),
+      init_(&platformCalls.InitializeCriticalSectionAndSpinCount, FaultyInit),
+      wait_(&platformCalls.WaitCriticalSection, FaultyWait) {
+  saved.malloc = malloc_.saved();
+  saved.free = free_.saved();
+  saved.InitializeCriticalSectionAndSpinCount = init_.saved();
+  saved.WaitCriticalSection = wait_.saved();
+  containerFaults = ContainerFaults{};
+}
+
+ContainerFaultScope::~ContainerFaultScope() {
+  containerFaults = ContainerFaults{};
+}
+
+FileCallHooks::FileCallHooks()
+    : open_(&platformCalls.CreateFileW, HookedOpen),
+      read_(&platformCalls.ReadFile, HookedRead),
+      find_(&platformCalls.FindFirstFileW, HookedFind),
+      findEx_(&platformCalls.FindFirstFileExW, HookedFindEx) {
+  saved.CreateFileW = open_.saved();
+  saved.ReadFile = read_.saved();
+  saved.FindFirstFileW = find_.saved();
+  saved.FindFirstFileExW = findEx_.saved();
+  fileHooks = this;
+}
+
+FileCallHooks::~FileCallHooks() { fileHooks = nullptr; }
+
+bool IsHashingOpen(DWORD flags) {
+  return (flags & FILE_FLAG_SEQUENTIAL_SCAN) != 0;
+}
