@@ -2,6 +2,7 @@
 // hands each source file to the match report.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string_view>
@@ -26,23 +27,41 @@ DWORD hashFile(const wchar_t *path, uint8_t *digest, FileIdentity *id) {
   return hashCalcSHA256Identify(path, digest, id);
 }
 
-// Hashes one record. A failed attempt leaves the record without a valid
-// digest, so it can never match (not even another failed record).
+// Reports a failed hashing of r: the routine's Debug message when it handed
+// one back, then the failure line. The record can never match (not even
+// another failed record).
+void reportHashFailure(FileRecord *r, DWORD rc, const wchar_t *debugText) {
+  if (debugText != nullptr) DebugText(debugText);
+  r->fHashed = 0;
+  // The text must describe this code, whatever the clean-up calls left.
+  SetLastError(rc);
+  wchar_t text[ERROR_TEXT_CAPACITY];
+  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc,
+         ShowPath(r->path, 0).c_str(), text);
+}
+
+// Hashes one record whole.
 void hashRecord(FileRecord *r) {
-  TEST_HOOK(L"hash", r->path);
   DWORD rc = hashFile(r->path, r->hash, &r->id);
   if (rc != 0) {
-    r->fHashed = 0;
-    // The text must describe this code, whatever the clean-up calls left.
-    SetLastError(rc);
-    wchar_t text[ERROR_TEXT_CAPACITY];
-    SystemErrorText(text, ERROR_TEXT_CAPACITY);
-    PrintW(L"ComputeSHA256 failed (0x%x): \"%ls\" %ls\n", rc,
-           ShowPath(r->path, 0).c_str(), text);
+    reportHashFailure(r, rc, nullptr);
     return;
   }
   cntFilesHashed++;
   r->fHashed = 1;
+}
+
+// A record whose head matches no other head of its group: it cannot belong
+// to any set, so it is settled without a whole-file digest. It counts as
+// hashed (the group's mark) and is set aside, so it matches nothing.
+void settleLoneRecord(FileRecord *r, const FileIdentity &id) {
+  memset(r->hash, 0, SHA256_BYTES);
+  r->id = id;
+  r->fHashed = 1;
+  r->fSetAside = 1;
+  cntFilesHashed++;
+  ProgressBytesHashed(r->size);
 }
 
 // Orders records by identity, destination copies first, then list order.
@@ -70,17 +89,14 @@ bool sameFile(const FileIdentity &a, const FileIdentity &b) {
 // source, one folder by two routes) keeps a single record in the matching:
 // a destination record when there is one (destinations are read-only),
 // else the first source record. The others are set aside, so no file is
-// ever erased on the strength of a match with itself.
-void setAsideAliases(linklist *files) {
+// ever erased on the strength of a match with itself. Records already set
+// aside as lone stay so.
+void setAsideAliases(const std::vector<FileRecord *> &members) {
   std::vector<AliasKey> keys;
-  ListElement *cursor = nullptr;
-  size_t order = 0;
-  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor)) {
-    r->fSetAside = 0;
-    if (r->fHashed && r->id.known)
+  for (size_t order = 0; order < members.size(); order++) {
+    FileRecord *r = members[order];
+    if (r->fHashed && !r->fSetAside && r->id.known)
       keys.push_back({r->id, r->fInSource, order, r});
-    order++;
   }
   std::sort(keys.begin(), keys.end(), aliasLess);
   for (size_t i = 1; i < keys.size(); i++) {
@@ -88,14 +104,96 @@ void setAsideAliases(linklist *files) {
   }
 }
 
-void hashGroup(linklist *files) {
+std::vector<FileRecord *> groupMembers(linklist *files) {
+  std::vector<FileRecord *> members;
   ListElement *cursor = nullptr;
   for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor)) {
-    hashRecord(r);
+       r = linklist_FindNext(files, &cursor))
+    members.push_back(r);
+  return members;
+}
+
+// What the first read of one member gave.
+struct HeadResult {
+  DWORD rc;
+  const wchar_t *debugText;
+  uint64_t key;
+  FileIdentity id;
+};
+
+// Files of more than one read are first compared by their first read: a
+// file that takes a single read is hashed whole at the same cost.
+const uint64_t kHeadsFrom = HASH_READ_SIZE + 1;
+
+bool plainHashing() {
+#if defined(TWINSIFT_TEST_HOOKS)
+  // Scripted hashing, or a run asked to hash every member whole.
+  static const bool forced = getenv("TWINSIFT_PLAIN_HASHING") != nullptr;
+  return hashPassHook != nullptr || forced;
+#else
+  return false;
+#endif
+}
+
+// Reads the head of every member, in list order. False when no buffer
+// could be had: the members are then hashed whole, as plain hashing does.
+bool readHeads(const std::vector<FileRecord *> &members,
+               std::vector<HeadResult> *heads) {
+  BYTE *buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
+  if (buffer == nullptr) return false;
+  InterlockedIncrement(&memCheckCnt);
+  for (FileRecord *r : members) {
+    TEST_HOOK(L"hash", r->path);
+    HeadResult h = {0, nullptr, 0, {}};
+    DWORD got = 0;
+    h.rc = hashReadHead(r->path, buffer, &got, &h.id, &h.debugText);
+    if (h.rc == 0) h.key = hashHeadKey(buffer, got);
+    heads->push_back(h);
+  }
+  InterlockedDecrement(&memCheckCnt);
+  free(buffer);
+  return true;
+}
+
+// True for each member whose head was read and matches no other's.
+std::vector<char> loneMembers(const std::vector<HeadResult> &heads) {
+  std::unordered_map<uint64_t, size_t> seen;
+  for (const HeadResult &h : heads)
+    if (h.rc == 0) seen[h.key]++;
+  std::vector<char> lone(heads.size(), 0);
+  for (size_t i = 0; i < heads.size(); i++)
+    lone[i] = heads[i].rc == 0 && seen[heads[i].key] == 1;
+  return lone;
+}
+
+// Hashes the group's members in list order. Members of more than one read
+// are compared by their heads first: a failed head read is reported where
+// the whole-file hashing would have reported it, and only members whose
+// head has a twin are hashed whole.
+void hashGroup(linklist *files) {
+  std::vector<FileRecord *> members = groupMembers(files);
+  std::vector<HeadResult> heads;
+  bool byHeads = !members.empty() && members[0]->size >= kHeadsFrom &&
+                 !plainHashing() && readHeads(members, &heads);
+  std::vector<char> lone = byHeads ? loneMembers(heads) : std::vector<char>();
+  for (size_t i = 0; i < members.size(); i++) {
+    FileRecord *r = members[i];
+    r->fSetAside = 0;
+    if (!byHeads) {
+      TEST_HOOK(L"hash", r->path);
+      hashRecord(r);
+    } else if (heads[i].rc != 0) {
+      memset(r->hash, 0, SHA256_BYTES);
+      r->id = heads[i].id;
+      reportHashFailure(r, heads[i].rc, heads[i].debugText);
+    } else if (lone[i]) {
+      settleLoneRecord(r, heads[i].id);
+    } else {
+      hashRecord(r);
+    }
   }
   ProgressGroupHashed();
-  setAsideAliases(files);
+  setAsideAliases(members);
 }
 
 // A large group is indexed after each hashing of it, so that a source

@@ -45,3 +45,21 @@ void hashReleaseProvider(void);
 // identity is cleared first and filled from the open file.
 DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
                              FileIdentity *id);
+
+// hashCalcSHA256Identify for a call off the main thread: prints nothing and
+// leaves the progress to the caller. *debugText is the message the call
+// would have printed under Debug, or null.
+DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
+                          FileIdentity *id, const wchar_t **debugText);
+
+// The head of a file, to compare same-size files before hashing them whole:
+// opens the file as hashCalcSHA256 does and makes its first read, of
+// HASH_READ_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
+// returns 0, or the code of the failing step with *debugText the message
+// hashCalcSHA256 would have printed under Debug. id (may be null) is filled
+// from the open file.
+DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
+                   FileIdentity *id, const wchar_t **debugText);
+
+// A 64-bit key of n bytes: equal bytes give equal keys.
+uint64_t hashHeadKey(const BYTE *data, DWORD n);
