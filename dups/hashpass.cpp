@@ -113,21 +113,14 @@ std::vector<FileRecord *> groupMembers(linklist *files) {
   return members;
 }
 
-// What the first read of one member gave.
-struct HeadResult {
-  DWORD rc;
-  const wchar_t *debugText;
-  uint64_t key;
-  FileIdentity id;
-};
-
 // Files of more than one read are first compared by their first read: a
 // file that takes a single read is hashed whole at the same cost.
 const uint64_t kHeadsFrom = HASH_READ_SIZE + 1;
 
 bool plainHashing() {
 #if defined(TWINSIFT_TEST_HOOKS)
-  // Scripted hashing, or a run asked to hash every member whole.
+  // Scripted hashing, or a run asked to hash every member whole on this
+  // thread.
   static const bool forced = getenv("TWINSIFT_PLAIN_HASHING") != nullptr;
   return hashPassHook != nullptr || forced;
 #else
@@ -135,30 +128,43 @@ bool plainHashing() {
 #endif
 }
 
-// Reads the head of every member, in list order. False when no buffer
-// could be had: the members are then hashed whole, as plain hashing does.
-bool readHeads(const std::vector<FileRecord *> &members,
-               std::vector<HeadResult> *heads) {
-  BYTE *buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
-  if (buffer == nullptr) return false;
-  InterlockedIncrement(&memCheckCnt);
-  for (FileRecord *r : members) {
-    TEST_HOOK(L"hash", r->path);
-    HeadResult h = {0, nullptr, 0, {}};
-    DWORD got = 0;
-    h.rc = hashReadHead(r->path, buffer, &got, &h.id, &h.debugText);
-    if (h.rc == 0) h.key = hashHeadKey(buffer, got);
-    heads->push_back(h);
+// Where the pass's reads and digests run: on the workers, started for the
+// first group that needs them, or on this thread when they can't be had.
+struct Runner {
+  HashWorkers *workers = nullptr;
+  bool tried = false;
+};
+
+void submit(Runner *run, HashJob *job) {
+  if (!run->tried) {
+    run->tried = true;
+    run->workers = hashWorkersStart();
   }
-  InterlockedDecrement(&memCheckCnt);
-  free(buffer);
-  return true;
+  if (run->workers != nullptr)
+    hashWorkersSubmit(run->workers, job);
+  else
+    hashRunJob(job);
+}
+
+void await(Runner *run, HashJob *job) {
+  if (run->workers != nullptr) hashWorkersWait(run->workers, job);
+}
+
+// The first read of every member, in list order.
+void readHeads(Runner *run, const std::vector<FileRecord *> &members,
+               std::vector<HashJob> *heads) {
+  for (size_t i = 0; i < members.size(); i++) {
+    TEST_HOOK(L"hash", members[i]->path);
+    (*heads)[i].path = members[i]->path;
+    submit(run, &(*heads)[i]);
+  }
+  for (HashJob &h : *heads) await(run, &h);
 }
 
 // True for each member whose head was read and matches no other's.
-std::vector<char> loneMembers(const std::vector<HeadResult> &heads) {
+std::vector<char> loneMembers(const std::vector<HashJob> &heads) {
   std::unordered_map<uint64_t, size_t> seen;
-  for (const HeadResult &h : heads)
+  for (const HashJob &h : heads)
     if (h.rc == 0) seen[h.key]++;
   std::vector<char> lone(heads.size(), 0);
   for (size_t i = 0; i < heads.size(); i++)
@@ -166,32 +172,73 @@ std::vector<char> loneMembers(const std::vector<HeadResult> &heads) {
   return lone;
 }
 
-// Hashes the group's members in list order. Members of more than one read
-// are compared by their heads first: a failed head read is reported where
-// the whole-file hashing would have reported it, and only members whose
-// head has a twin are hashed whole.
-void hashGroup(linklist *files) {
-  std::vector<FileRecord *> members = groupMembers(files);
-  std::vector<HeadResult> heads;
-  bool byHeads = !members.empty() && members[0]->size >= kHeadsFrom &&
-                 !plainHashing() && readHeads(members, &heads);
-  std::vector<char> lone = byHeads ? loneMembers(heads) : std::vector<char>();
-  for (size_t i = 0; i < members.size(); i++) {
+// Takes a whole-file digest into its record, as hashRecord does.
+void takeWhole(FileRecord *r, const HashJob &job) {
+  memcpy(r->hash, job.digest, SHA256_BYTES);
+  r->id = job.id;
+  ProgressBytesHashed(job.id.size);
+  if (job.rc != 0) {
+    reportHashFailure(r, job.rc, job.debugText);
+    return;
+  }
+  cntFilesHashed++;
+  r->fHashed = 1;
+}
+
+void hashMembersPlain(const std::vector<FileRecord *> &members) {
+  for (FileRecord *r : members) {
+    r->fSetAside = 0;
+    TEST_HOOK(L"hash", r->path);
+    hashRecord(r);
+  }
+}
+
+// Hashes the members with the reads and digests on the runner; results are
+// taken in list order. Members of more than one read are compared by their
+// heads first: a failed head read is reported where the whole-file hashing
+// would have reported it, and only members whose head has a twin are
+// hashed whole.
+void hashMembers(Runner *run, const std::vector<FileRecord *> &members) {
+  const size_t n = members.size();
+  const bool byHeads = n > 0 && members[0]->size >= kHeadsFrom;
+  std::vector<HashJob> heads(n), whole(n);
+  std::vector<char> lone(n, 0);
+  if (byHeads) {
+    readHeads(run, members, &heads);
+    lone = loneMembers(heads);
+  }
+  auto settled = [&](size_t i) {
+    return byHeads && (heads[i].rc != 0 || lone[i]);
+  };
+  for (size_t i = 0; i < n; i++) {
+    if (settled(i)) continue;
+    if (!byHeads) TEST_HOOK(L"hash", members[i]->path);
+    whole[i].path = members[i]->path;
+    whole[i].whole = 1;
+    submit(run, &whole[i]);
+  }
+  for (size_t i = 0; i < n; i++) {
     FileRecord *r = members[i];
     r->fSetAside = 0;
-    if (!byHeads) {
-      TEST_HOOK(L"hash", r->path);
-      hashRecord(r);
+    if (!settled(i)) {
+      await(run, &whole[i]);
+      takeWhole(r, whole[i]);
     } else if (heads[i].rc != 0) {
       memset(r->hash, 0, SHA256_BYTES);
       r->id = heads[i].id;
       reportHashFailure(r, heads[i].rc, heads[i].debugText);
-    } else if (lone[i]) {
-      settleLoneRecord(r, heads[i].id);
     } else {
-      hashRecord(r);
+      settleLoneRecord(r, heads[i].id);
     }
   }
+}
+
+void hashGroup(linklist *files, Runner *run) {
+  std::vector<FileRecord *> members = groupMembers(files);
+  if (plainHashing())
+    hashMembersPlain(members);
+  else
+    hashMembers(run, members);
   ProgressGroupHashed();
   setAsideAliases(members);
 }
@@ -240,7 +287,8 @@ void reportIndexed(const wchar_t *s, const GroupIndex &index) {
 }
 
 // Hashes the group of one source record when needed and reports its match.
-void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes) {
+void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes,
+                 Runner *run) {
   DWORD low = static_cast<DWORD>(s->size);
   DWORD high = static_cast<DWORD>(s->size >> 32);
   SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(tree, low, high));
@@ -249,7 +297,7 @@ void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes) {
   ListElement *cursor = nullptr;
   FileRecord *first = linklist_FindFirst(g->files, &cursor);
   bool hashed = first != nullptr && !first->fHashed;
-  if (hashed) hashGroup(g->files);
+  if (hashed) hashGroup(g->files, run);
   if (linklist_GetCount(g->files) < kIndexedGroup) {
     CompareHashesDisplayMatches(s->path, g->files);
     return;
@@ -264,9 +312,11 @@ void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes) {
 
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
   GroupIndexes indexes;
+  Runner run;
   ListElement *cursor = nullptr;
   for (FileRecord *s = linklist_FindFirst(sourceList, &cursor); s != nullptr;
        s = linklist_FindNext(sourceList, &cursor)) {
-    visitSource(s, tree, &indexes);
+    visitSource(s, tree, &indexes, &run);
   }
+  if (run.workers != nullptr) hashWorkersStop(run.workers);
 }

@@ -188,6 +188,19 @@ DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
   return rc;
 }
 
+DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText) {
+  *debugText = nullptr;
+  HashState s;
+  s.quiet = debugText;
+  DWORD rc = hashBegin(&s);
+  *hash = s.hash;
+  if (rc != 0) {
+    if (s.hash != 0) CryptDestroyHash(s.hash);
+    *hash = 0;
+  }
+  return rc;
+}
+
 uint64_t hashHeadKey(const BYTE *data, DWORD n) {
   // A multiply-rotate mix over 8-byte words: fast, and a collision costs
   // only a whole-file hash that was not needed.
