@@ -150,26 +150,68 @@ void await(Runner *run, HashJob *job) {
   if (run->workers != nullptr) hashWorkersWait(run->workers, job);
 }
 
-// The first read of every member, in list order.
-void readHeads(Runner *run, const std::vector<FileRecord *> &members,
-               std::vector<HashJob> *heads) {
-  for (size_t i = 0; i < members.size(); i++) {
-    TEST_HOOK(L"hash", members[i]->path);
-    (*heads)[i].path = members[i]->path;
-    submit(run, &(*heads)[i]);
+// Jobs queued ahead of the one the pass takes next: enough to keep the
+// reader and the hashers busy, few enough that a group of any size costs
+// no more than this many jobs.
+const size_t kInFlight = 64;
+
+// Runs a job for each of n members through the runner, at most kInFlight
+// queued at a time, and hands each to take in list order. make fills the
+// job of a member, or returns false when the member needs none (take then
+// gets it unrun).
+template <class Make, class Take>
+void runInOrder(Runner *run, size_t n, Make make, Take take) {
+  std::vector<HashJob> ring(std::min(n, kInFlight));
+  std::vector<char> queued(ring.size(), 0);
+  size_t next = 0;
+  for (size_t i = 0; i < n; i++) {
+    for (; next < n && next < i + ring.size(); next++) {
+      HashJob *job = &ring[next % ring.size()];
+      queued[next % ring.size()] = make(next, job);
+      if (queued[next % ring.size()]) submit(run, job);
+    }
+    HashJob *job = &ring[i % ring.size()];
+    if (queued[i % ring.size()]) await(run, job);
+    take(i, *job);
   }
-  for (HashJob &h : *heads) await(run, &h);
 }
 
-// True for each member whose head was read and matches no other's.
-std::vector<char> loneMembers(const std::vector<HashJob> &heads) {
-  std::unordered_map<uint64_t, size_t> seen;
-  for (const HashJob &h : heads)
-    if (h.rc == 0) seen[h.key]++;
-  std::vector<char> lone(heads.size(), 0);
-  for (size_t i = 0; i < heads.size(); i++)
-    lone[i] = heads[i].rc == 0 && seen[heads[i].key] == 1;
-  return lone;
+// What the heads of a group told: a key per member, and the failures.
+struct Heads {
+  std::vector<uint64_t> keys;
+  std::vector<uint64_t> sorted;
+  std::map<size_t, std::pair<DWORD, const wchar_t *>> failed;
+  bool lone(size_t i) const {
+    if (failed.count(i) != 0) return false;
+    auto range = std::equal_range(sorted.begin(), sorted.end(), keys[i]);
+    return range.second - range.first == 1;
+  }
+  bool settled(size_t i) const { return failed.count(i) != 0 || lone(i); }
+};
+
+// The first read of every member, in list order; the identity it saw is
+// kept in the record.
+Heads readHeads(Runner *run, const std::vector<FileRecord *> &members) {
+  Heads h;
+  h.keys.resize(members.size());
+  auto make = [&](size_t i, HashJob *job) {
+    TEST_HOOK(L"hash", members[i]->path);
+    job->path = members[i]->path;
+    job->whole = 0;
+    return true;
+  };
+  auto take = [&](size_t i, const HashJob &job) {
+    members[i]->id = job.id;
+    if (job.rc != 0)
+      h.failed[i] = {job.rc, job.debugText};
+    else
+      h.keys[i] = job.key;
+  };
+  runInOrder(run, members.size(), make, take);
+  for (size_t i = 0; i < members.size(); i++)
+    if (h.failed.count(i) == 0) h.sorted.push_back(h.keys[i]);
+  std::sort(h.sorted.begin(), h.sorted.end());
+  return h;
 }
 
 // Takes a whole-file digest into its record, as hashRecord does.
@@ -199,38 +241,29 @@ void hashMembersPlain(const std::vector<FileRecord *> &members) {
 // would have reported it, and only members whose head has a twin are
 // hashed whole.
 void hashMembers(Runner *run, const std::vector<FileRecord *> &members) {
-  const size_t n = members.size();
-  const bool byHeads = n > 0 && members[0]->size >= kHeadsFrom;
-  std::vector<HashJob> heads(n), whole(n);
-  std::vector<char> lone(n, 0);
-  if (byHeads) {
-    readHeads(run, members, &heads);
-    lone = loneMembers(heads);
-  }
-  auto settled = [&](size_t i) {
-    return byHeads && (heads[i].rc != 0 || lone[i]);
-  };
-  for (size_t i = 0; i < n; i++) {
-    if (settled(i)) continue;
+  const bool byHeads = !members.empty() && members[0]->size >= kHeadsFrom;
+  Heads heads;
+  if (byHeads) heads = readHeads(run, members);
+  auto make = [&](size_t i, HashJob *job) {
+    if (byHeads && heads.settled(i)) return false;
     if (!byHeads) TEST_HOOK(L"hash", members[i]->path);
-    whole[i].path = members[i]->path;
-    whole[i].whole = 1;
-    submit(run, &whole[i]);
-  }
-  for (size_t i = 0; i < n; i++) {
+    job->path = members[i]->path;
+    job->whole = 1;
+    return true;
+  };
+  auto take = [&](size_t i, const HashJob &job) {
     FileRecord *r = members[i];
     r->fSetAside = 0;
-    if (!settled(i)) {
-      await(run, &whole[i]);
-      takeWhole(r, whole[i]);
-    } else if (heads[i].rc != 0) {
+    if (!byHeads || !heads.settled(i)) {
+      takeWhole(r, job);
+    } else if (heads.failed.count(i) != 0) {
       memset(r->hash, 0, SHA256_BYTES);
-      r->id = heads[i].id;
-      reportHashFailure(r, heads[i].rc, heads[i].debugText);
+      reportHashFailure(r, heads.failed[i].first, heads.failed[i].second);
     } else {
-      settleLoneRecord(r, heads[i].id);
+      settleLoneRecord(r, r->id);
     }
-  }
+  };
+  runInOrder(run, members.size(), make, take);
 }
 
 void hashGroup(linklist *files, Runner *run) {

@@ -65,7 +65,8 @@ std::string Rem(const std::wstring &p) { return "REM \"" + P(p) + "\""; }
 
 TEST_F(HeadCompareTest, TwinsAreFoundWhereverTheOthersDiffer) {
   for (size_t size : {32769u, 40000u, 300000u}) {
-    const std::string d = "d" + std::to_string(size) + "/";
+    std::string d = std::to_string(size);
+    d.append("/");
     const std::string base = Bytes(size, 7);
     auto a = MakeFile(d + "a", base);
     MakeFile(d + "b", Flipped(base, 0));
