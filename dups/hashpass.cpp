@@ -135,7 +135,15 @@ struct Runner {
   bool tried = false;
 };
 
-void submit(Runner *run, HashJob *job) {
+// Files smaller than this are read and hashed on the main thread: handing
+// one to the workers and back costs about what hashing it does.
+const uint64_t kWorkersFrom = 128 * 1024;
+
+void submit(Runner *run, HashJob *job, uint64_t size) {
+  if (size < kWorkersFrom) {
+    hashRunJob(job);
+    return;
+  }
   if (!run->tried) {
     run->tried = true;
     run->workers = hashWorkersStart();
@@ -146,8 +154,9 @@ void submit(Runner *run, HashJob *job) {
     hashRunJob(job);
 }
 
-void await(Runner *run, HashJob *job) {
-  if (run->workers != nullptr) hashWorkersWait(run->workers, job);
+void await(Runner *run, HashJob *job, uint64_t size) {
+  if (size >= kWorkersFrom && run->workers != nullptr)
+    hashWorkersWait(run->workers, job);
 }
 
 // Jobs queued ahead of the one the pass takes next: enough to keep the
@@ -156,11 +165,11 @@ void await(Runner *run, HashJob *job) {
 const size_t kInFlight = 64;
 
 // Runs a job for each of n members through the runner, at most kInFlight
-// queued at a time, and hands each to take in list order. make fills the
-// job of a member, or returns false when the member needs none (take then
-// gets it unrun).
+// queued at a time, and hands each to take in list order (every member
+// has the group's size). make fills the job of a member, or returns false
+// when the member needs none (take then gets it unrun).
 template <class Make, class Take>
-void runInOrder(Runner *run, size_t n, Make make, Take take) {
+void runInOrder(Runner *run, size_t n, uint64_t size, Make make, Take take) {
   std::vector<HashJob> ring(std::min(n, kInFlight));
   std::vector<char> queued(ring.size(), 0);
   size_t next = 0;
@@ -168,10 +177,10 @@ void runInOrder(Runner *run, size_t n, Make make, Take take) {
     for (; next < n && next < i + ring.size(); next++) {
       HashJob *job = &ring[next % ring.size()];
       queued[next % ring.size()] = make(next, job);
-      if (queued[next % ring.size()]) submit(run, job);
+      if (queued[next % ring.size()]) submit(run, job, size);
     }
     HashJob *job = &ring[i % ring.size()];
-    if (queued[i % ring.size()]) await(run, job);
+    if (queued[i % ring.size()]) await(run, job, size);
     take(i, *job);
   }
 }
@@ -207,7 +216,8 @@ Heads readHeads(Runner *run, const std::vector<FileRecord *> &members) {
     else
       h.keys[i] = job.key;
   };
-  runInOrder(run, members.size(), make, take);
+  runInOrder(run, members.size(), members.empty() ? 0 : members[0]->size, make,
+             take);
   for (size_t i = 0; i < members.size(); i++)
     if (h.failed.count(i) == 0) h.sorted.push_back(h.keys[i]);
   std::sort(h.sorted.begin(), h.sorted.end());
@@ -263,7 +273,8 @@ void hashMembers(Runner *run, const std::vector<FileRecord *> &members) {
       settleLoneRecord(r, r->id);
     }
   };
-  runInOrder(run, members.size(), make, take);
+  runInOrder(run, members.size(), members.empty() ? 0 : members[0]->size, make,
+             take);
 }
 
 void hashGroup(linklist *files, Runner *run) {

@@ -181,7 +181,7 @@ DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
     rc = hashFail(&s, L"Err: Could not open file.\n");
   } else {
     if (id != nullptr) FileIdentityFromHandle(s.file, id);
-    if (!ReadFile(s.file, buffer, HASH_READ_SIZE, got, nullptr))
+    if (!ReadFile(s.file, buffer, HASH_HEAD_SIZE, got, nullptr))
       rc = hashFail(&s, L"hashCalcSHA256 - ReadFile failed.\n");
   }
   hashRelease(&s);

@@ -7,6 +7,10 @@
 #include "platform/platform.h"
 
 #define HASH_READ_SIZE 32768
+// The first read of a file compared with its same-size companions before
+// any is hashed whole: a picture or a document differs from another of its
+// size within its first few KiB, and a twin reads it twice.
+#define HASH_HEAD_SIZE 4096
 #ifndef SHA256_BYTES
 #define SHA256_BYTES 32
 #endif
@@ -54,7 +58,7 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
 
 // The head of a file, to compare same-size files before hashing them whole:
 // opens the file as hashCalcSHA256 does and makes its first read, of
-// HASH_READ_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
+// HASH_HEAD_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
 // returns 0, or the code of the failing step with *debugText the message
 // hashCalcSHA256 would have printed under Debug. id (may be null) is filled
 // from the open file.

@@ -24,7 +24,10 @@ struct Piece {
 
 struct HashWorkers {
   std::mutex m;
-  std::condition_variable cv;
+  std::condition_variable jobsCv;                 // the reader: a job queued
+  std::condition_variable slabsCv;                // the reader: a slab freed
+  std::condition_variable doneCv;                 // the main thread: a job done
+  std::vector<std::condition_variable> piecesCv;  // a hasher: a piece
   std::deque<HashJob *> jobs;
   std::vector<std::deque<Piece>> pieces;  // one queue per hasher
   std::vector<BYTE *> slabs;
@@ -40,7 +43,7 @@ namespace {
 void finish(HashWorkers *w, HashJob *job) {
   std::lock_guard<std::mutex> lock(w->m);
   job->done = 1;
-  w->cv.notify_all();
+  w->doneCv.notify_all();
 }
 
 void runHead(HashJob *job, BYTE *buffer) {
@@ -52,7 +55,7 @@ void runHead(HashJob *job, BYTE *buffer) {
 
 int takeSlab(HashWorkers *w) {
   std::unique_lock<std::mutex> lock(w->m);
-  w->cv.wait(lock, [w] { return !w->freeSlabs.empty(); });
+  w->slabsCv.wait(lock, [w] { return !w->freeSlabs.empty(); });
   int slab = w->freeSlabs.back();
   w->freeSlabs.pop_back();
   return slab;
@@ -61,7 +64,7 @@ int takeSlab(HashWorkers *w) {
 void givePiece(HashWorkers *w, size_t hasher, Piece p) {
   std::lock_guard<std::mutex> lock(w->m);
   w->pieces[hasher].push_back(p);
-  w->cv.notify_all();
+  w->piecesCv[hasher].notify_one();
 }
 
 // Fills one slab from the file. False at the end of the file or on a read
@@ -114,7 +117,7 @@ void readerLoop(HashWorkers *w) {
     HashJob *job = nullptr;
     {
       std::unique_lock<std::mutex> lock(w->m);
-      w->cv.wait(lock, [w] { return w->stopping || !w->jobs.empty(); });
+      w->jobsCv.wait(lock, [w] { return w->stopping || !w->jobs.empty(); });
       if (w->jobs.empty()) return;
       job = w->jobs.front();
       w->jobs.pop_front();
@@ -155,7 +158,7 @@ void feed(HashWorkers *w, const Piece &p) {
   }
   std::lock_guard<std::mutex> lock(w->m);
   w->freeSlabs.push_back(p.slab);
-  w->cv.notify_all();
+  w->slabsCv.notify_one();
 }
 
 void hasherLoop(HashWorkers *w, size_t me) {
@@ -163,8 +166,8 @@ void hasherLoop(HashWorkers *w, size_t me) {
     Piece p;
     {
       std::unique_lock<std::mutex> lock(w->m);
-      w->cv.wait(lock,
-                 [w, me] { return w->stopping || !w->pieces[me].empty(); });
+      w->piecesCv[me].wait(
+          lock, [w, me] { return w->stopping || !w->pieces[me].empty(); });
       if (w->pieces[me].empty()) return;
       p = w->pieces[me].front();
       w->pieces[me].pop_front();
@@ -203,6 +206,7 @@ HashWorkers *hashWorkersStart(void) {
   HashWorkers *w = new HashWorkers;
   unsigned cores = std::thread::hardware_concurrency();
   w->pieces.resize(cores > 1 ? cores : 1);
+  w->piecesCv = std::vector<std::condition_variable>(w->pieces.size());
   if (!takePool(w)) {
     releasePool(w);
     delete w;
@@ -231,19 +235,20 @@ void hashWorkersSubmit(HashWorkers *w, HashJob *job) {
   memset(&job->id, 0, sizeof(job->id));
   std::lock_guard<std::mutex> lock(w->m);
   w->jobs.push_back(job);
-  w->cv.notify_all();
+  w->jobsCv.notify_one();
 }
 
 void hashWorkersWait(HashWorkers *w, HashJob *job) {
   std::unique_lock<std::mutex> lock(w->m);
-  w->cv.wait(lock, [job] { return job->done != 0; });
+  w->doneCv.wait(lock, [job] { return job->done != 0; });
 }
 
 void hashWorkersStop(HashWorkers *w) {
   {
     std::lock_guard<std::mutex> lock(w->m);
     w->stopping = true;
-    w->cv.notify_all();
+    w->jobsCv.notify_all();
+    for (std::condition_variable &cv : w->piecesCv) cv.notify_all();
   }
   if (w->reader.joinable()) w->reader.join();
   for (std::thread &t : w->hashers) t.join();

@@ -155,7 +155,7 @@ class HeadCompareHookTest : public HeadCompareTest {
 };
 
 TEST_F(HeadCompareHookTest, UnopenableFileFailsInItsPlace) {
-  const std::string base = Bytes(50000, 5);
+  const std::string base = Bytes(200000, 5);
   options.Debug = 1;
   PassResult r = Both([&] {
     MakeFile("d/a", Flipped(base, 9));
@@ -174,7 +174,7 @@ TEST_F(HeadCompareHookTest, UnopenableFileFailsInItsPlace) {
 TEST_F(HeadCompareHookTest, GroupWhoseFirstFileFailsIsReadAgainPerVisit) {
   PassResult r = Both([&] {
     for (unsigned i = 0; i < 4; i++)
-      MakeFile("d/" + std::to_string(i), Bytes(40000, i));
+      MakeFile("d/" + std::to_string(i), Bytes(150000, i));
     VanishOnHash(At("d/0"));
   });
   size_t lines = 0;
