@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # TwinSift side by side with fdupes, jdupes, rdfind and rmlint on generated
-# corpora: median wall time and peak RSS of each tool, warm page cache.
+# corpora: median wall time, peak RSS and bytes read of each tool, with the
+# page cache warm and, for the camera import and the large duplicates, cold.
 #
-#   bench/compare.sh [--runs N] [--build-dir DIR]
+#   bench/compare.sh [--runs N] [--build-dir DIR] [--no-cold]
 #
 # Setup: as root, installs what is missing from Debian's packages (the four
 # peers, GNU time, openssl and the build tools); as another user it prints
 # the apt-get command and stops. Build: the linux-release preset
 # (build/linux-release), or the build named by --build-dir (it must hold
-# twinsift and twinsift_corpus, built with -DTWINSIFT_BENCH=ON in Release).
+# twinsift, twinsift_corpus and twinsift_measure, built with
+# -DTWINSIFT_BENCH=ON in Release).
 #
 # Corpora are written from fixed seeds by twinsift_corpus into a temporary
 # folder (mktemp -d; set TMPDIR to move it, it needs about 7 GB free),
@@ -16,7 +18,11 @@
 # once (the page cache is then warm), TwinSift runs once unmeasured, then
 # every tool runs N times (default 3), the tools taking turns, and the
 # medians are reported; so does openssl over the files TwinSift hashes, as
-# the reference for its hashing throughput. The peers run find-only:
+# the reference for its hashing throughput. Cold runs (as root, unless
+# --no-cold) empty the page cache (sync; echo 3 > /proc/sys/vm/drop_caches)
+# before every run of every tool. Bytes read are the rchar of the tool's
+# /proc/PID/io, read by twinsift_measure while the finished process is a
+# zombie, so the reads of all its threads count. The peers run find-only:
 # nothing is deleted, reports go to /dev/null, their result files (rdfind,
 # rmlint) into the temporary folder. Only the process times and sizes of
 # the peers are taken; nothing of theirs is used otherwise.
@@ -28,11 +34,13 @@ cd "$(dirname "$0")/.."
 
 runs=3
 build=""
+cold=yes
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --build-dir) build="$2"; shift 2 ;;
-    *) echo "usage: bench/compare.sh [--runs N] [--build-dir DIR]" >&2; exit 2 ;;
+    --no-cold) cold=no; shift ;;
+    *) echo "usage: bench/compare.sh [--runs N] [--build-dir DIR] [--no-cold]" >&2; exit 2 ;;
   esac
 done
 
@@ -48,13 +56,15 @@ build_release() {
   if [ -z "$build" ]; then
     say "building the linux-release preset"
     cmake --preset linux-release >&2
-    cmake --build --preset linux-release --target twinsift twinsift_corpus >&2
+    cmake --build --preset linux-release --target twinsift twinsift_corpus \
+      twinsift_measure >&2
     build=build/linux-release
   fi
   TS="$(realpath "$build/twinsift")"
   GEN="$(realpath "$build/twinsift_corpus")"
-  if [ ! -x "$TS" ] || [ ! -x "$GEN" ]; then
-    echo "no twinsift or twinsift_corpus in $build" >&2
+  METER="$(realpath "$build/twinsift_measure")"
+  if [ ! -x "$TS" ] || [ ! -x "$GEN" ] || [ ! -x "$METER" ]; then
+    echo "no twinsift, twinsift_corpus or twinsift_measure in $build" >&2
     exit 1
   fi
 }
@@ -73,13 +83,23 @@ median() {
     awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
 }
 
+# drop_caches: empties the page cache when this round runs cold.
+drop_caches() {
+  if [ "$round_cold" = yes ]; then
+    sync
+    echo 3 > /proc/sys/vm/drop_caches
+  fi
+}
+round_cold=no
+
 # run_once NAME CMD...: runs CMD once in $tmp/out, standard streams to
-# /dev/null, adding "seconds peak-KB" to $tmp/times.NAME (or "failed").
+# /dev/null, adding "seconds peak-KB bytes-read" to $tmp/times.NAME (or
+# "failed").
 run_once() {
   local log="$tmp/times.$1"
   shift
-  if ! (cd "$tmp/out" && /usr/bin/time -f "%e %M" -a -o "$log" "$@" \
-          > /dev/null 2> /dev/null); then
+  drop_caches
+  if ! (cd "$tmp/out" && "$METER" "$log" "$@" > /dev/null 2> /dev/null); then
     echo failed >> "$log"
   fi
   rm -f "$tmp"/out/*
@@ -92,13 +112,15 @@ settle() {
   if grep -q failed "$log"; then
     echo failed > "$tmp/result.$1"
   else
-    echo "$(median "$log" 1) $(median "$log" 2)" > "$tmp/result.$1"
+    echo "$(median "$log" 1) $(median "$log" 2) $(median "$log" 3)" \
+      > "$tmp/result.$1"
   fi
   rm -f "$log"
 }
 
 seconds() { cut -d' ' -f1 "$tmp/result.$1"; }
 peak_kb() { cut -d' ' -f2 "$tmp/result.$1"; }
+bytes_read() { cut -d' ' -f3 "$tmp/result.$1"; }
 
 # The rows of every table: label, then the command before the folders.
 rows=(
@@ -113,23 +135,26 @@ rows=(
 
 # table KEY TITLE FILES: the markdown table of one corpus.
 table() {
-  local key="$1" title="$2" files="$3" ours label
+  local key="$1" title="$2" files="$3" ours oursRead label
   ours="$(seconds "$key.0")"
+  oursRead="$(bytes_read "$key.0")"
   echo
   echo "**$title**"
   echo
-  echo "| tool | median s | tool / TwinSift | peak RSS MB | RSS bytes per file |"
-  echo "|---|---:|---:|---:|---:|"
+  echo "| tool | median s | tool / TwinSift | peak RSS MB | RSS bytes per file | MB read | read / TwinSift's |"
+  echo "|---|---:|---:|---:|---:|---:|---:|"
   for i in "${!rows[@]}"; do
     label="${rows[$i]%%|*}"
     if [ "$(cat "$tmp/result.$key.$i")" = failed ]; then
-      echo "| $label | failed | | | |"
+      echo "| $label | failed | | | | | |"
       continue
     fi
     awk -v l="$label" -v t="$(seconds "$key.$i")" -v o="$ours" \
-        -v k="$(peak_kb "$key.$i")" -v n="$files" 'BEGIN {
-      printf "| %s | %.2f | %.2f | %.1f | %.0f |\n", l, t, (o > 0 ? t / o : 0),
-             k / 1024, k * 1024 / n }'
+        -v k="$(peak_kb "$key.$i")" -v n="$files" \
+        -v r="$(bytes_read "$key.$i")" -v ro="$oursRead" 'BEGIN {
+      printf "| %s | %.2f | %.2f | %.1f | %.0f | %.1f | %.2f |\n", l, t,
+             (o > 0 ? t / o : 0), k / 1024, k * 1024 / n, r / 1e6,
+             (ro > 0 ? r / ro : 0) }'
   done
   echo
   peers "$key"
@@ -155,12 +180,15 @@ peers() {
     printf "Leanest peer: %s; TwinSift'"'"'s peak RSS is %.1f times its.\n", l, ok / lk }'
 }
 
-# run_corpus KEY [nodata]: every row on the corpus folders in dirs, and
-# openssl over the files TwinSift hashes unless nodata. The files are read
-# once first. The rows take turns, one run each per round, so that a burst
-# of load on the machine falls on all of them alike.
+# run_corpus KEY [nodata|cold]: every row on the corpus folders in dirs,
+# and openssl over the files TwinSift hashes unless nodata. The files are
+# read once first, or with cold the page cache is emptied before every run.
+# The rows take turns, one run each per round, so that a burst of load on
+# the machine falls on all of them alike.
 run_corpus() {
   local key="$1" i round
+  round_cold=no
+  [ "${2:-}" = cold ] && round_cold=yes
   say "$key: warming the page cache"
   if [ "${2:-}" != nodata ]; then
     find "${dirs[@]}" -type f -print0 | xargs -0 cat > /dev/null
@@ -205,14 +233,25 @@ start=$(date +%s)
   echo
   echo "Peers: $(dpkg-query -W -f='${Package} ${Version}, ' fdupes jdupes rdfind rmlint | sed 's/, $//')."
   echo
-  echo "Median of $runs runs each, warm page cache; times in seconds of wall clock."
+  echo "Median of $runs runs each, warm page cache unless a table says cold; times in seconds of wall clock; MB read: the rchar of /proc/PID/io (every read call of every thread, page cache or not)."
 }
+
+# Cold runs need root for drop_caches.
+if [ "$cold" = yes ] && ! [ -w /proc/sys/vm/drop_caches ]; then
+  say "not root: no cold-cache runs"
+  cold=no
+fi
 
 generate camera camera
 dirs=("$corpus/card" "$corpus/library")
 run_corpus camera
 table camera "Camera import: \`-r card library\`, 1,000 pictures on the card (half already in the library under other names), 10,000 in 400 dated folders, 100 KB to 1 MB" "$files"
 hashing_line camera
+if [ "$cold" = yes ]; then
+  run_corpus camera_cold cold
+  table camera_cold "Camera import, cold page cache (emptied before every run)" "$files"
+  hashing_line camera_cold
+fi
 rm -rf "$corpus"
 
 generate small small
@@ -227,7 +266,21 @@ dirs=("$corpus/large")
 run_corpus large
 table large "Large duplicates: \`-r\`, 40 files of 64 MiB, 10 identical pairs" "$files"
 hashing_line large
+if [ "$cold" = yes ]; then
+  run_corpus large_cold cold
+  table large_cold "Large duplicates, cold page cache (emptied before every run)" "$files"
+  hashing_line large_cold
+fi
 rm -rf "$corpus"
+
+for where in start middle end; do
+  generate "differ_$where" differ "$where"
+  dirs=("$corpus/differ")
+  run_corpus "differ_$where"
+  table "differ_$where" "Same sizes, different at the $where: \`-r\`, 30 sizes of 4 to 8 MiB, each a pair of copies and a file one byte off at the $where" "$files"
+  hashing_line "differ_$where"
+  rm -rf "$corpus"
+done
 
 for n in 100000 300000; do
   generate "sizes$n" sizes "$n"

@@ -16,6 +16,10 @@ void EraseFile(const wchar_t *path);
 // digest equals R's). Prints and erases as CompareHashesDisplayMatches.
 void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 
+// Non-zero: the hashing pass hashes every member of a group whole, on this
+// thread, without comparing first reads (tests compare the two ways).
+extern int hashPassPlain;
+
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);
 // Destinations are read-only, also where one lies inside the source or is

@@ -21,12 +21,23 @@ struct HashState {
   HCRYPTHASH hash = 0;
   BYTE *buffer = nullptr;
   HANDLE file = INVALID_HANDLE_VALUE;
+  // Set for a call made off the main thread: the Debug message is handed
+  // back here instead of printed, and the progress is left to the caller.
+  const wchar_t **quiet = nullptr;
 };
 
-// Records the last error of a failed step and prints its text under Debug.
-DWORD hashFail(const wchar_t *text) {
+// Prints a step's message under Debug, or hands it back.
+void hashSay(HashState *s, const wchar_t *text) {
+  if (s->quiet != nullptr)
+    *s->quiet = text;
+  else
+    DebugText(text);
+}
+
+// Records the last error of a failed step and says its text.
+DWORD hashFail(HashState *s, const wchar_t *text) {
   DWORD code = platformCalls.GetLastError();
-  DebugText(text);
+  hashSay(s, text);
   return code;
 }
 
@@ -42,12 +53,12 @@ void hashRelease(HashState *s) {
 
 // The run's provider, acquired now if no call has done so yet. On failure
 // 0, with the failure recorded; the next call tries again.
-HCRYPTPROV hashProvider(DWORD *rc) {
+HCRYPTPROV hashProvider(HashState *s, DWORD *rc) {
   HCRYPTPROV prov = runProvider.load();
   if (prov != 0) return prov;
   if (!platformCalls.CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
                                           CRYPT_VERIFYCONTEXT)) {
-    *rc = hashFail(L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+    *rc = hashFail(s, L"hashCalcSHA256 - CryptAcquireContext failed.\n");
     return 0;
   }
   HCRYPTPROV none = 0;
@@ -59,20 +70,20 @@ HCRYPTPROV hashProvider(DWORD *rc) {
 // Makes the SHA-256 object and checks its size.
 DWORD hashBegin(HashState *s) {
   DWORD rc = 0;
-  HCRYPTPROV prov = hashProvider(&rc);
+  HCRYPTPROV prov = hashProvider(s, &rc);
   if (prov == 0) return rc;
   if (!platformCalls.CryptCreateHash(prov, CALG_SHA_256, 0, 0, &s->hash)) {
     s->hash = 0;
-    return hashFail(L"hashCalcSHA256 - CryptCreateHash failed.\n");
+    return hashFail(s, L"hashCalcSHA256 - CryptCreateHash failed.\n");
   }
   DWORD size = 0;
   DWORD len = sizeof(size);
   if (!platformCalls.CryptGetHashParam(
           s->hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size), &len, 0)) {
-    return hashFail(L"hashCalcSHA256 - CryptGetHashParam failed.\n");
+    return hashFail(s, L"hashCalcSHA256 - CryptGetHashParam failed.\n");
   }
   if (size != SHA256_BYTES) {
-    DebugText(L"hashCalcSHA256 - CryptGetHashParam size conflict.\n");
+    hashSay(s, L"hashCalcSHA256 - CryptGetHashParam size conflict.\n");
     return ERROR_INVALID_PARAMETER;
   }
   return 0;
@@ -82,7 +93,7 @@ DWORD hashBegin(HashState *s) {
 DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
   s->buffer = static_cast<BYTE *>(platformCalls.malloc(HASH_READ_SIZE));
   if (s->buffer == nullptr) {
-    DebugText(L"hashCalcSHA256 - memMalloc failed.\n");
+    hashSay(s, L"hashCalcSHA256 - memMalloc failed.\n");
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   platformCalls.InterlockedIncrement(&memCheckCnt);
@@ -90,7 +101,7 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
       path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (s->file == INVALID_HANDLE_VALUE) {
-    return hashFail(L"Err: Could not open file.\n");
+    return hashFail(s, L"Err: Could not open file.\n");
   }
   // An identity the system cannot tell stays cleared: the file then only
   // matches by contents.
@@ -100,13 +111,13 @@ DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
     DWORD got = 0;
     if (!platformCalls.ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got,
                                 nullptr)) {
-      return hashFail(L"hashCalcSHA256 - ReadFile failed.\n");
+      return hashFail(s, L"hashCalcSHA256 - ReadFile failed.\n");
     }
     if (got == 0) return 0;
     if (id != nullptr) id->size += got;
-    ProgressBytesHashed(got);
+    if (s->quiet == nullptr) ProgressBytesHashed(got);
     if (!platformCalls.CryptHashData(s->hash, s->buffer, got, 0)) {
-      return hashFail(L"hashCalcSHA256 - CryptHashData failed.\n");
+      return hashFail(s, L"hashCalcSHA256 - CryptHashData failed.\n");
     }
   }
 }
@@ -122,25 +133,91 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
   return hashCalcSHA256Identify(path, digest, nullptr);
 }
 
-DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
-                             FileIdentity *id) {
+namespace {
+
+DWORD hashWhole(const wchar_t *path, uint8_t *digest, FileIdentity *id,
+                const wchar_t **quiet) {
   if (path == nullptr || digest == nullptr) return ERROR_INVALID_PARAMETER;
   memset(digest, 0, SHA256_BYTES);
   if (id != nullptr) memset(id, 0, sizeof(*id));
 
   HashState s;
+  s.quiet = quiet;
   DWORD rc = hashBegin(&s);
   if (rc == 0) rc = hashFeedFile(&s, path, id);
   if (rc == 0) {
     DWORD len = SHA256_BYTES;
     if (!platformCalls.CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
       rc = hashFail(
-          L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
+          &s, L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
       memset(digest, 0, SHA256_BYTES);
     }
   }
   hashRelease(&s);
   return rc;
+}
+
+}  // namespace
+
+DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
+                             FileIdentity *id) {
+  return hashWhole(path, digest, id, nullptr);
+}
+
+DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
+                          FileIdentity *id, const wchar_t **debugText) {
+  *debugText = nullptr;
+  return hashWhole(path, digest, id, debugText);
+}
+
+DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
+                   FileIdentity *id, const wchar_t **debugText) {
+  *got = 0;
+  *debugText = nullptr;
+  if (id != nullptr) memset(id, 0, sizeof(*id));
+  HashState s;
+  s.quiet = debugText;
+  DWORD rc = 0;
+  s.file = platformCalls.CreateFileW(
+      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (s.file == INVALID_HANDLE_VALUE) {
+    rc = hashFail(&s, L"Err: Could not open file.\n");
+  } else {
+    if (id != nullptr) FileIdentityFromHandle(s.file, id);
+    if (!platformCalls.ReadFile(s.file, buffer, HASH_HEAD_SIZE, got, nullptr))
+      rc = hashFail(&s, L"hashCalcSHA256 - ReadFile failed.\n");
+  }
+  hashRelease(&s);
+  return rc;
+}
+
+DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText) {
+  *debugText = nullptr;
+  HashState s;
+  s.quiet = debugText;
+  DWORD rc = hashBegin(&s);
+  *hash = s.hash;
+  if (rc != 0) {
+    if (s.hash != 0) platformCalls.CryptDestroyHash(s.hash);
+    *hash = 0;
+  }
+  return rc;
+}
+
+uint64_t hashHeadKey(const BYTE *data, DWORD n) {
+  // A multiply-rotate mix over 8-byte words: fast, and a collision costs
+  // only a whole-file hash that was not needed.
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  DWORD i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    memcpy(&w, data + i, 8);
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 29;
+  }
+  for (; i < n; i++) h = (h ^ data[i]) * 0x100000001B3ull;
+  return h ^ (h >> 32);
 }
 
 namespace {

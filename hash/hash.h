@@ -7,6 +7,10 @@
 #include "common/common.h"
 
 #define HASH_READ_SIZE 32768
+// The first read of a file compared with its same-size companions before
+// any is hashed whole: a picture or a document differs from another of its
+// size within its first few KiB, and a twin reads it twice.
+#define HASH_HEAD_SIZE 4096
 
 // Read buffers of the hash routine currently held.
 extern volatile LONG memCheckCnt;
@@ -30,3 +34,67 @@ void hashReleaseProvider(void);
 // identity is cleared first and filled from the open file.
 DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
                              FileIdentity *id);
+
+// hashCalcSHA256Identify for a call off the main thread: prints nothing and
+// leaves the progress to the caller. *debugText is the message the call
+// would have printed under Debug, or null.
+DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
+                          FileIdentity *id, const wchar_t **debugText);
+
+// The head of a file, to compare same-size files before hashing them whole:
+// opens the file as hashCalcSHA256 does and makes its first read, of
+// HASH_HEAD_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
+// returns 0, or the code of the failing step with *debugText the message
+// hashCalcSHA256 would have printed under Debug. id (may be null) is filled
+// from the open file.
+DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
+                   FileIdentity *id, const wchar_t **debugText);
+
+// A 64-bit key of n bytes: equal bytes give equal keys.
+uint64_t hashHeadKey(const BYTE *data, DWORD n);
+
+// The first steps of hashCalcSHA256 for a call off the main thread: the
+// run's provider and a new SHA-256 object in *hash, its size checked.
+// Returns 0, or the code of the failing step with *debugText its message
+// (nothing is then held). Prints nothing.
+DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
+
+// ---- Hashing on worker threads ----
+// One reader thread reads the files of the jobs, one at a time and in the
+// order they were given, in HASH_READ_SIZE reads into a fixed pool of
+// buffers (HASH_POOL_BYTES in all); hasher threads, one per core, digest
+// what was read, each file by one hasher. Nothing is printed off the main
+// thread: a job's results say what the main thread is to print.
+#define HASH_SLAB_BYTES (8 * HASH_READ_SIZE)
+#define HASH_POOL_SLABS 16
+#define HASH_POOL_BYTES (HASH_POOL_SLABS * HASH_SLAB_BYTES)
+
+struct HashJob {
+  const wchar_t *path;
+  int32_t whole;  // 1: the SHA-256 of the whole file; 0: its first read
+  // Results, set when the job is done.
+  DWORD rc;                  // as hashCalcSHA256 gives it
+  const wchar_t *debugText;  // the message to print under Debug, or null
+  uint8_t digest[SHA256_BYTES];
+  FileIdentity id;  // size: the bytes read (whole) or hashHeadKey's input
+  uint64_t key;     // first read: hashHeadKey of its bytes
+  // Kept by the workers.
+  int32_t done;
+  HCRYPTHASH hash;
+  DWORD hashRc;
+  const wchar_t *hashText;
+};
+
+struct HashWorkers;
+
+// Starts the threads and takes the pool. Null when either can't be had:
+// the caller then runs its jobs with hashRunJob.
+HashWorkers *hashWorkersStart(void);
+// Queues a job (path stays valid and job in place until it is waited for).
+void hashWorkersSubmit(HashWorkers *w, HashJob *job);
+// Returns when the job is done.
+void hashWorkersWait(HashWorkers *w, HashJob *job);
+// Ends the threads (every job waited for) and releases the pool.
+void hashWorkersStop(HashWorkers *w);
+// Runs one job on the calling thread, with the same results.
+void hashRunJob(HashJob *job);

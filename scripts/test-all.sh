@@ -8,6 +8,8 @@ scripts/setup.sh --tests
 
 start=$(date +%s)
 cmake --workflow --preset linux-debug
+# The unit and end-to-end tests under ThreadSanitizer: the hashing workers.
+cmake --workflow --preset linux-tsan
 cmake --workflow --preset linux-release
 # Each fuzz target for a bounded time (30 s) from its seed corpus.
 cmake --workflow --preset linux-fuzz

@@ -11,6 +11,10 @@
 //                                  them in identical pairs
 //   twinsift_corpus sizes N DIR    DIR/sizes: N sparse files, 1,000 to a
 //                                  folder, each of another size
+//   twinsift_corpus differ WHERE DIR  DIR/differ: 30 sizes of 4 to 8 MiB,
+//                                  each with a pair of copies and a file
+//                                  that differs from them in one byte at
+//                                  the start, middle or end (WHERE)
 //
 // Each command also writes DIR/hashed.list: the files whose size another
 // file of the run shares, that is the files a size-first finder must read.
@@ -37,6 +41,7 @@ struct Planned {
   std::string path;
   uint64_t size;
   uint64_t content;
+  int64_t flipAt = -1;  // a byte changed from the content's, or none
 };
 
 using Plan = std::vector<Planned>;
@@ -82,6 +87,9 @@ void WriteContent(const Planned &f) {
     size_t n = (size_t)std::min<uint64_t>(f.size - done, block.size() * 8);
     for (size_t i = 0; i < (n + 7) / 8; i++)
       block[i] = Mix(f.content * 0x100000001B3ull + word++);
+    if (f.flipAt >= 0 && (uint64_t)f.flipAt >= done &&
+        (uint64_t)f.flipAt < done + n)
+      reinterpret_cast<unsigned char *>(block.data())[f.flipAt - done] ^= 0x5A;
     if (write(fd, block.data(), n) != (ssize_t)n) Die(f.path);
     done += n;
   }
@@ -224,11 +232,29 @@ Plan SizesPlan(const std::string &dir, uint64_t n) {
   return plan;
 }
 
+// Same-size files that differ in one place: per size a pair of copies and
+// a third file with one byte changed at the start, the middle or the end.
+Plan DifferPlan(const std::string &dir, const std::string &where) {
+  Plan plan;
+  for (uint64_t i = 0; i < 30; i++) {
+    const uint64_t size = (4ull << 20) + i * ((4ull << 20) / 30);
+    const uint64_t at = where == "start"    ? 0
+                        : where == "middle" ? size / 2
+                                            : size - 1;
+    const std::string d = dir + "/differ/" + Numbered("s%02llu/", i);
+    plan.push_back({d + "a.bin", size, i});
+    plan.push_back({d + "b.bin", size, i});
+    plan.push_back({d + "c.bin", size, i, (int64_t)at});
+  }
+  return plan;
+}
+
 int Usage() {
   fprintf(stderr,
           "usage: twinsift_corpus camera|small|large DIR\n"
           "       twinsift_corpus small N DIR\n"
-          "       twinsift_corpus sizes N DIR\n");
+          "       twinsift_corpus sizes N DIR\n"
+          "       twinsift_corpus differ start|middle|end DIR\n");
   return 2;
 }
 
@@ -249,6 +275,10 @@ int main(int argc, char **argv) {
     plan = SmallPlan(dir, (uint64_t)atoll(argv[2]));
   } else if (kind == "large" && argc == 3) {
     plan = LargePlan(dir);
+  } else if (kind == "differ" && argc == 4 &&
+             (strcmp(argv[2], "start") == 0 || strcmp(argv[2], "middle") == 0 ||
+              strcmp(argv[2], "end") == 0)) {
+    plan = DifferPlan(dir, argv[2]);
   } else if (kind == "sizes" && argc == 4 && atoll(argv[2]) > 0) {
     plan = SizesPlan(dir, (uint64_t)atoll(argv[2]));
   } else {
