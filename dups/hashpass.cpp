@@ -188,6 +188,8 @@ struct Heads {
 Heads readHeads(Runner *run, const std::vector<FileRecord *> &members) {
   Heads h;
   h.keys.resize(members.size());
+  std::vector<uint64_t> headKeys(members.size());
+  size_t withTail = 0, withoutTail = 0;
   auto make = [&](size_t i, HashJob *job) {
     job->path = members[i]->path;
     job->whole = 0;
@@ -195,13 +197,19 @@ Heads readHeads(Runner *run, const std::vector<FileRecord *> &members) {
   };
   auto take = [&](size_t i, const HashJob &job) {
     members[i]->id = job.id;
-    if (job.rc != 0)
+    if (job.rc != 0) {
       h.failed[i] = {job.rc, job.debugText};
-    else
-      h.keys[i] = job.key;
+      return;
+    }
+    h.keys[i] = job.key;
+    headKeys[i] = job.headKey;
+    (job.tail ? withTail : withoutTail)++;
   };
   runInOrder(run, members.size(), members.empty() ? 0 : members[0]->size, make,
              take);
+  // A last block that could not be read for some member (or a file that
+  // changed size) leaves the first blocks alone to compare, for all.
+  if (withTail != 0 && withoutTail != 0) h.keys = headKeys;
   for (size_t i = 0; i < members.size(); i++)
     if (h.failed.count(i) == 0) h.sorted.push_back(h.keys[i]);
   std::sort(h.sorted.begin(), h.sorted.end());

@@ -170,9 +170,27 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
   return hashWhole(path, digest, id, debugText);
 }
 
+namespace {
+
+// The last HASH_HEAD_SIZE bytes of an open file of size bytes, into buffer.
+// Returns the bytes read; 0 when the seek or the read fails.
+DWORD hashReadTail(HANDLE file, uint64_t size, BYTE *buffer) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<int64_t>(size - HASH_HEAD_SIZE);
+  DWORD got = 0;
+  if (!platformCalls.SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+      !platformCalls.ReadFile(file, buffer, HASH_HEAD_SIZE, &got, nullptr)) {
+    return 0;
+  }
+  return got;
+}
+
+}  // namespace
+
 DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
-                   FileIdentity *id, const wchar_t **debugText) {
+                   FileIdentity *id, const wchar_t **debugText, DWORD *tail) {
   *got = 0;
+  *tail = 0;
   *debugText = nullptr;
   if (id != nullptr) memset(id, 0, sizeof(*id));
   HashState s;
@@ -187,6 +205,8 @@ DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
     if (id != nullptr) FileIdentityFromHandle(s.file, id);
     if (!platformCalls.ReadFile(s.file, buffer, HASH_HEAD_SIZE, got, nullptr))
       rc = hashFail(&s, L"hashCalcSHA256 - ReadFile failed.\n");
+    else if (id != nullptr && id->known && id->size >= HASH_TAIL_FROM)
+      *tail = hashReadTail(s.file, id->size, buffer + HASH_HEAD_SIZE);
   }
   hashRelease(&s);
   return rc;

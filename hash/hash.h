@@ -11,6 +11,10 @@
 // any is hashed whole: a picture or a document differs from another of its
 // size within its first few KiB, and a twin reads it twice.
 #define HASH_HEAD_SIZE 4096
+// From this size on, the last HASH_HEAD_SIZE bytes are compared too: a
+// file whose copies differ (a recompressed picture, an edited document's
+// trailer) often differs there first.
+#define HASH_TAIL_FROM (64 * 1024)
 
 // Read buffers of the hash routine currently held.
 extern volatile LONG memCheckCnt;
@@ -46,9 +50,13 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
 // HASH_HEAD_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
 // returns 0, or the code of the failing step with *debugText the message
 // hashCalcSHA256 would have printed under Debug. id (may be null) is filled
-// from the open file.
+// from the open file. For a file of HASH_TAIL_FROM bytes or more (by id),
+// its last HASH_HEAD_SIZE bytes go to buffer + HASH_HEAD_SIZE (buffer holds
+// twice HASH_HEAD_SIZE) and *tail is set to how many were read; 0 when the
+// file is smaller or that read failed, which is no failure of the call (a
+// whole-file hashing meets it in its place).
 DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
-                   FileIdentity *id, const wchar_t **debugText);
+                   FileIdentity *id, const wchar_t **debugText, DWORD *tail);
 
 // A 64-bit key of n bytes: equal bytes give equal keys.
 uint64_t hashHeadKey(const BYTE *data, DWORD n);
@@ -76,8 +84,10 @@ struct HashJob {
   DWORD rc;                  // as hashCalcSHA256 gives it
   const wchar_t *debugText;  // the message to print under Debug, or null
   uint8_t digest[SHA256_BYTES];
-  FileIdentity id;  // size: the bytes read (whole) or hashHeadKey's input
-  uint64_t key;     // first read: hashHeadKey of its bytes
+  FileIdentity id;   // size: the bytes read (whole) or hashHeadKey's input
+  uint64_t key;      // first read: hashHeadKey of its bytes and its tail's
+  uint64_t headKey;  // first read: hashHeadKey of its bytes alone
+  int32_t tail;      // first read: 1 when the last block was read too
   // Kept by the workers.
   int32_t done;
   HCRYPTHASH hash;

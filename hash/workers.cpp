@@ -47,10 +47,19 @@ void finish(HashWorkers *w, HashJob *job) {
 }
 
 void runHead(HashJob *job, BYTE *buffer) {
-  DWORD got = 0;
-  job->rc = hashReadHead(job->path, buffer, &got, &job->id, &job->debugText);
+  DWORD got = 0, tail = 0;
+  job->rc =
+      hashReadHead(job->path, buffer, &got, &job->id, &job->debugText, &tail);
   job->id.size = got;
-  if (job->rc == 0) job->key = hashHeadKey(buffer, got);
+  job->tail = tail > 0 ? 1 : 0;
+  if (job->rc != 0) return;
+  job->headKey = hashHeadKey(buffer, got);
+  job->key = job->headKey;
+  if (tail > 0) {
+    const uint64_t t = hashHeadKey(buffer + HASH_HEAD_SIZE, tail);
+    job->key =
+        (job->headKey ^ (t + 0x9E3779B97F4A7C15ull)) * 0xC2B2AE3D27D4EB4Full;
+  }
 }
 
 int takeSlab(HashWorkers *w) {
@@ -233,6 +242,8 @@ void hashWorkersSubmit(HashWorkers *w, HashJob *job) {
   job->hashText = nullptr;
   job->hash = 0;
   job->key = 0;
+  job->headKey = 0;
+  job->tail = 0;
   memset(job->digest, 0, SHA256_BYTES);
   memset(&job->id, 0, sizeof(job->id));
   std::lock_guard<std::mutex> lock(w->m);
@@ -260,6 +271,8 @@ void hashWorkersStop(HashWorkers *w) {
 
 void hashRunJob(HashJob *job) {
   job->key = 0;
+  job->headKey = 0;
+  job->tail = 0;
   if (job->whole) {
     job->rc =
         hashCalcSHA256Quiet(job->path, job->digest, &job->id, &job->debugText);

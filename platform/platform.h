@@ -8,6 +8,7 @@
 //   FindFirstFileW/Next/Close    directory enumeration, look-up of one path
 //   FindFirstFileExW             the enumeration of subdirectories
 //   CreateFileW/ReadFile         reading a file to hash it
+//   SetFilePointerEx             the last block of a file, to compare it
 //   GetFileInformationByHandle   a file's identity (volume serial, file index)
 //   CloseHandle                  files
 //   DeleteFileW                  erasing a file
@@ -56,6 +57,7 @@ struct PlatformCalls {
   decltype(&::FindClose) FindClose;
   decltype(&::CreateFileW) CreateFileW;
   decltype(&::ReadFile) ReadFile;
+  decltype(&::SetFilePointerEx) SetFilePointerEx;
   decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
   decltype(&::CloseHandle) CloseHandle;
   decltype(&::DeleteFileW) DeleteFileW;

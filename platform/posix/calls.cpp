@@ -19,6 +19,7 @@ PlatformCalls platformCalls = {
     .FindClose = FindClose,
     .CreateFileW = CreateFileW,
     .ReadFile = ReadFile,
+    .SetFilePointerEx = SetFilePointerEx,
     .GetFileInformationByHandle = GetFileInformationByHandle,
     .CloseHandle = CloseHandle,
     .DeleteFileW = DeleteFileW,

@@ -126,6 +126,24 @@ BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
   return TRUE;
 }
 
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                      PLARGE_INTEGER newPos, DWORD method) {
+  PosixObject *obj = ObjectFromHandle(file, kObjectFile);
+  if (obj == nullptr) return FALSE;
+  if (method != FILE_BEGIN || distance.QuadPart < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const off_t at = lseek(obj->fd, (off_t)distance.QuadPart, SEEK_SET);
+  if (at < 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  obj->file->atEnd = false;
+  if (newPos != nullptr) newPos->QuadPart = at;
+  return TRUE;
+}
+
 // The file's status as taken when it was opened: the identity cannot have
 // changed since, the size and times only through a writer working on the
 // file meanwhile. On error, FALSE is returned with the last error 6 (not a

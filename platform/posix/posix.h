@@ -201,6 +201,15 @@ BOOL FindClose(HANDLE find);
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
                    SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
                    HANDLE templ);
+// A 64-bit file offset (only the whole value is used here).
+typedef struct LARGE_INTEGER_ {
+  int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+#define FILE_BEGIN 0u
+// Moves the read position to distance from the start (FILE_BEGIN only;
+// anything else fails with 87); *newPos (may be null) gets the position.
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                      PLARGE_INTEGER newPos, DWORD method);
 // After a short read the next one returns 0 without asking the system.
 BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
               OVERLAPPED *ovl);

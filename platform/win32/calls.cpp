@@ -25,6 +25,7 @@ PlatformCalls platformCalls = {
     .FindClose = FindClose,
     .CreateFileW = TsCreateFileW,
     .ReadFile = ReadFile,
+    .SetFilePointerEx = SetFilePointerEx,
     .GetFileInformationByHandle = TsGetFileInformationByHandle,
     .CloseHandle = CloseHandle,
     .DeleteFileW = TsDeleteFileW,

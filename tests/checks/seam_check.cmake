@@ -4,7 +4,7 @@
 #   cmake -DSOURCE_DIR=<repo> -P seam_check.cmake
 set(calls
     FindFirstFileW FindFirstFileExW FindNextFileW FindClose CreateFileW
-    ReadFile GetFileInformationByHandle CloseHandle DeleteFileW
+    ReadFile SetFilePointerEx GetFileInformationByHandle CloseHandle DeleteFileW
     RemoveDirectoryW GetFullPathNameW InitializeCriticalSection
     InitializeCriticalSectionAndSpinCount EnterCriticalSection
     LeaveCriticalSection DeleteCriticalSection InterlockedIncrement

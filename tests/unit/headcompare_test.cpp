@@ -3,6 +3,7 @@
 // are those of hashing every member whole.
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,33 @@ TEST_F(HeadCompareTest, FilesDifferingOnlyAtTheStartGiveNothing) {
   PassResult r = Run(At("d"));
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.hashed, 4u);
+}
+
+// From HASH_TAIL_FROM bytes on the last block is compared too: a file that
+// differs from the others only there is opened once and never read whole,
+// while a twin whose last block can't be read is still hashed and found.
+TEST_F(HeadCompareTest, LastBlocksSettleFilesDifferingAtTheEnd) {
+  const std::string base = Bytes(HASH_TAIL_FROM + 5000, 5);
+  auto a = MakeFile("d/a", base);
+  auto b = MakeFile("d/b", base);
+  auto e = MakeFile("d/e", Flipped(base, base.size() - 10));
+  std::map<std::wstring, int> opens;
+  FileCallHooks hooks;
+  hooks.beforeOpen = [&](const std::wstring &path, DWORD flags) {
+    if (IsHashingOpen(flags)) opens[path]++;
+  };
+  PassResult r = Run(At("d"));
+  EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
+  EXPECT_EQ(opens[e], 1);  // the first and last blocks, one open
+  EXPECT_EQ(opens[a], 2);  // and then hashed whole
+  CallReplaced<decltype(PlatformCalls::SetFilePointerEx)> noSeek(
+      &platformCalls.SetFilePointerEx,
+      [](HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD) -> BOOL {
+        platformCalls.SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+      });
+  r = Run(At("d"));
+  EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
 }
 
 TEST_F(HeadCompareTest, HeaderShowsTheWholeFileDigest) {
