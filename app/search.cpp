@@ -68,9 +68,7 @@ void tearDownTree(bintree *tree) {
   while (!bintree_IsEmpty(tree)) {
     SizeGroup *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
     if (g == nullptr) break;
-    linklist_DeAllocate(g->files);
-    g->files = nullptr;
-    free(g);
+    SizeGroupRelease(g);
   }
   bintree_DeAllocate(tree);
 }

@@ -214,7 +214,7 @@ static void TreeLink(bintree *tree, IndexPos pos) {
 
 // A new unlinked node, or null when memory runs out.
 static TreeNode *NodeMake(DWORD keyLow, DWORD keyHigh, void *payload) {
-  TreeNode *node = (TreeNode *)ContainerAlloc(sizeof(TreeNode));
+  TreeNode *node = (TreeNode *)ContainerSlotTake(sizeof(TreeNode));
   if (node == nullptr) return nullptr;
   node->keyLow = keyLow;
   node->keyHigh = keyHigh;
@@ -285,7 +285,7 @@ static DWORD TreeAddNode(bintree *tree, IndexPos place, DWORD keyLow,
   TreeNode *node = NodeMake(keyLow, keyHigh, payload);
   if (node == nullptr || !IndexAdd(tree->index, &place, node)) {
     DebugText(L"ERROR: bintree_AddObject memory alloc failed (list element)");
-    ContainerFree(node);
+    ContainerSlotGive(node, sizeof(TreeNode));
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   TreeLink(tree, place);
@@ -382,7 +382,7 @@ void *bintree_PruneSmallest(bintree *tree) {
   if (tree->root != nullptr) {
     TreeNode *smallest = TreeUnlinkSmallest(tree);
     payload = smallest->payload;
-    ContainerFree(smallest);
+    ContainerSlotGive(smallest, sizeof(TreeNode));
     platformCalls.InterlockedDecrement(&tree->count);
   }
   ContainerRelease(&tree->lock);

@@ -2,6 +2,7 @@
 // size-keyed search tree `bintree`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/common.h"
@@ -52,6 +53,18 @@ FileRecord *linklist_FindNext(linklist *list, ListElement **cursor);
 DWORD linklist_GetCount(linklist *list);
 void linklist_DeAllocate(linklist *list);
 DWORD linklist_AcquireMutex(linklist *list);
+// linklist_Enqueue, also giving back (in *stored) the new record's path, or
+// null when nothing was appended: what linklist_EnqueueShared takes.
+DWORD linklist_EnqueueStored(linklist *list, const wchar_t *path,
+                             const WIN32_FIND_DATAW *findData,
+                             int32_t fInSource, wchar_t **stored);
+// linklist_Enqueue for a file that a record of another list already names:
+// the new record refers to that record's path (stored, from
+// linklist_EnqueueStored) instead of a copy. The stored path lives until
+// the last record naming it is released.
+DWORD linklist_EnqueueShared(linklist *list, wchar_t *stored,
+                             const WIN32_FIND_DATAW *findData,
+                             int32_t fInSource);
 
 // ---- bintree
 // ------------------------------------------------------------------
@@ -90,3 +103,26 @@ void *bintree_PruneSmallest(bintree *tree);
 void *bintree_FindFirst(bintree *tree, int restart);
 void bintree_DeAllocate(bintree *tree);
 DWORD bintree_AcquireMutex(bintree *tree);
+
+// ---- slots
+// -------------------------------------------------------------------
+// Small objects of the containers and of their callers, carved from large
+// blocks: few allocator calls, no header per object, whole blocks given back
+// once the last slot of their size is. Sizes up to 128 bytes.
+// A slot for a container's own object: null when memory runs out.
+void *ContainerSlotTake(size_t size);
+void ContainerSlotGive(void *slot, size_t size);
+// A zeroed slot for a record (size groups too): exhaustion ends the process.
+void *RecordSlotTake(size_t size);
+void RecordSlotGive(void *slot, size_t size);
+// A stored copy of path with one reference; exhaustion ends the process.
+wchar_t *PathStore(const wchar_t *path);
+// One more reference to a stored path; PathRelease drops one and frees the
+// copy with the last (null is ignored).
+void PathShare(wchar_t *stored);
+void PathRelease(wchar_t *stored);
+// Slots and stored paths handed out and not yet given back.
+long ContainerSlotsInUse(void);
+// Direct mode: every slot an allocation of its own, as the fault-injection
+// tests count them. Slots of either mode may be out when it changes.
+void ContainerSlotsDirect(bool on);

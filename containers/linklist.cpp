@@ -7,48 +7,50 @@
 #include "containers/containers.h"
 #include "containers/internal.h"
 
-// A new record for path with the size from findData, flags clear and hash
-// all zero. The path copy lies in the record's own block, right after it:
-// one allocation instead of two. Exhaustion ends the process.
-static FileRecord *RecordMake(const wchar_t *path,
+// A new record with the size from findData, flags clear and hash all zero,
+// naming path: a stored path of its own (one reference), or, when shared,
+// one more reference to a stored path. Exhaustion ends the process.
+static FileRecord *RecordMake(const wchar_t *path, bool shared,
                               const WIN32_FIND_DATAW *findData,
                               int32_t fInSource) {
-  const size_t len = wcslen(path);
   FileRecord *record =
-      (FileRecord *)calloc(1, sizeof(FileRecord) + (len + 1) * sizeof(wchar_t));
-  if (record == nullptr) abort();
-  record->path = reinterpret_cast<wchar_t *>(record + 1);
-  wmemcpy(record->path, path, len);  // the terminator is already 0
+      static_cast<FileRecord *>(RecordSlotTake(sizeof(FileRecord)));
+  if (shared) {
+    record->path = const_cast<wchar_t *>(path);
+    PathShare(record->path);
+  } else {
+    record->path = PathStore(path);
+  }
   record->size = (uint64_t)findData->nFileSizeHigh << 32 |
                  (uint64_t)findData->nFileSizeLow;
   record->fInSource = fInSource;
   return record;
 }
 
-// A path copy of its own, for a record handed out by linklist_Dequeue (the
-// caller frees the two apart). Exhaustion ends the process.
-static wchar_t *PathCopy(const wchar_t *path) {
-  const size_t len = wcslen(path);
-  wchar_t *copy = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
-  if (copy == nullptr) abort();
-  wmemcpy(copy, path, len + 1);
-  return copy;
-}
-
-static bool PathInBlock(const FileRecord *record) {
-  return record->path == reinterpret_cast<const wchar_t *>(record + 1);
-}
-
-// Releases the path copy, then the record. Can't fail.
+// Drops the record's reference to its path, then the record. Can't fail.
 static void RecordFree(FileRecord *record) {
-  if (!PathInBlock(record)) free(record->path);
-  free(record);
+  PathRelease(record->path);
+  RecordSlotGive(record, sizeof(FileRecord));
+}
+
+// A copy of the record with a path copy of its own, both from malloc, for a
+// caller of linklist_Dequeue (which frees the two apart). Exhaustion ends
+// the process.
+static FileRecord *RecordHandOut(const FileRecord *record) {
+  FileRecord *copy = (FileRecord *)malloc(sizeof(FileRecord));
+  const size_t len = wcslen(record->path);
+  wchar_t *path = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
+  if (copy == nullptr || path == nullptr) abort();
+  *copy = *record;
+  wmemcpy(path, record->path, len + 1);
+  copy->path = path;
+  return copy;
 }
 
 // Returns the new empty list, or null (with the Debug lines) when the header
 // or its lock cannot be made.
 linklist *linklist_Allocate(void) {
-  linklist *list = (linklist *)ContainerAlloc(sizeof(linklist));
+  linklist *list = (linklist *)ContainerSlotTake(sizeof(linklist));
   if (list == nullptr) {
     DebugText(L"linklistAllocate: memory alloc failed");
     DebugText(L"AllocateList - list allocate failed");
@@ -59,7 +61,7 @@ linklist *linklist_Allocate(void) {
   list->count = 0;
   if (!ContainerInitLock(&list->lock)) {
     DebugText(L"linklist_Allocate - Mutex allocate failed");
-    ContainerFree(list);
+    ContainerSlotGive(list, sizeof(linklist));
     DebugText(L"AllocateList - list allocate failed");
     return nullptr;
   }
@@ -78,18 +80,21 @@ DWORD linklist_AcquireMutex(linklist *list) {
   return wait;
 }
 
-// Appends a new record for path at the tail. Returns 0; 87 for a null list,
-// 8 when the element cannot be allocated, or the wait's value; on failure
-// nothing stays allocated.
-DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
-                       const WIN32_FIND_DATAW *findData, int32_t fInSource) {
-  FileRecord *record = RecordMake(path, findData, fInSource);
+// Appends a new record for path (a stored path when shared) at the tail.
+// Returns 0; 87 for a null list, 8 when the element cannot be allocated, or
+// the wait's value; on failure nothing stays allocated. *made is the
+// record appended, or null.
+static DWORD EnqueueRecord(linklist *list, const wchar_t *path, bool shared,
+                           const WIN32_FIND_DATAW *findData, int32_t fInSource,
+                           FileRecord **made) {
+  *made = nullptr;
+  FileRecord *record = RecordMake(path, shared, findData, fInSource);
   if (list == nullptr) {
     DebugText(L"ERROR: linklist_Enqueue called on NULL linklist");
     RecordFree(record);
     return ERROR_INVALID_PARAMETER;
   }
-  ListElement *element = (ListElement *)ContainerAlloc(sizeof(ListElement));
+  ListElement *element = (ListElement *)ContainerSlotTake(sizeof(ListElement));
   if (element == nullptr) {
     DebugText(L"linklist_Enqueue: memory alloc failed (list element)");
     RecordFree(record);
@@ -100,7 +105,7 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
   DWORD wait = linklist_AcquireMutex(list);
   if (wait != 0) {
     DebugText(L"linklist_Enqueue - Acquire mutex failed");
-    ContainerFree(element);
+    ContainerSlotGive(element, sizeof(ListElement));
     RecordFree(record);
     return wait;
   }
@@ -112,10 +117,33 @@ DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
   list->tail = element;
   platformCalls.InterlockedIncrement(&list->count);
   ContainerRelease(&list->lock);
+  *made = record;
   return 0;
 }
 
-// Takes the head's record out, its path still in the record's block.
+DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
+                       const WIN32_FIND_DATAW *findData, int32_t fInSource) {
+  FileRecord *made;
+  return EnqueueRecord(list, path, false, findData, fInSource, &made);
+}
+
+DWORD linklist_EnqueueStored(linklist *list, const wchar_t *path,
+                             const WIN32_FIND_DATAW *findData,
+                             int32_t fInSource, wchar_t **stored) {
+  FileRecord *made;
+  DWORD rc = EnqueueRecord(list, path, false, findData, fInSource, &made);
+  *stored = made != nullptr ? made->path : nullptr;
+  return rc;
+}
+
+DWORD linklist_EnqueueShared(linklist *list, wchar_t *stored,
+                             const WIN32_FIND_DATAW *findData,
+                             int32_t fInSource) {
+  FileRecord *made;
+  return EnqueueRecord(list, stored, true, findData, fInSource, &made);
+}
+
+// Takes the head's record out, still in its slot.
 // Returns null for an empty or null list or a failed wait.
 static FileRecord *DequeueRecord(linklist *list) {
   if (list == nullptr) {
@@ -136,7 +164,7 @@ static FileRecord *DequeueRecord(linklist *list) {
   platformCalls.InterlockedDecrement(&list->count);
   ContainerRelease(&list->lock);
   FileRecord *record = element->payload;
-  ContainerFree(element);
+  ContainerSlotGive(element, sizeof(ListElement));
   return record;
 }
 
@@ -145,9 +173,10 @@ static FileRecord *DequeueRecord(linklist *list) {
 // wait.
 FileRecord *linklist_Dequeue(linklist *list) {
   FileRecord *record = DequeueRecord(list);
-  if (record != nullptr && PathInBlock(record))
-    record->path = PathCopy(record->path);
-  return record;
+  if (record == nullptr) return nullptr;
+  FileRecord *out = RecordHandOut(record);
+  RecordFree(record);
+  return out;
 }
 
 // 1 when the list has no element, else 0. A null list or a failed wait
@@ -241,5 +270,5 @@ void linklist_DeAllocate(linklist *list) {
   }
   ContainerRelease(&list->lock);
   ContainerDeleteLock(&list->lock);
-  ContainerFree(list);
+  ContainerSlotGive(list, sizeof(linklist));
 }

@@ -143,24 +143,17 @@ DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
   return result;
 }
 
-// Releases a group the tree does not hold. Can't fail.
-void freeGroup(SizeGroup *g) {
-  linklist_DeAllocate(g->files);
-  free(g);
-}
-
 // Makes a new size group and places it in the tree. Returns the group the
 // file belongs to: the new one, or the one the tree already held; null with
 // *rc set when the tree could not take it (its Debug line said why).
 SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
-  SizeGroup *g = static_cast<SizeGroup *>(calloc(1, sizeof(SizeGroup)));
-  if (g == nullptr) abort();
+  SizeGroup *g = static_cast<SizeGroup *>(RecordSlotTake(sizeof(SizeGroup)));
   g->size = findDataSize(fd);
   g->files = AllocateList();
   *rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
   if (*rc == 0) return g;
   // In no tree, the new group would never be released.
-  freeGroup(g);
+  SizeGroupRelease(g);
   if (*rc != ERROR_ALREADY_EXISTS) return nullptr;
   SizeGroup *held = static_cast<SizeGroup *>(
       bintree_GetObject(tree, fd->nFileSizeLow, fd->nFileSizeHigh));
@@ -169,6 +162,12 @@ SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
 }
 
 }  // namespace
+
+void SizeGroupRelease(SizeGroup *group) {
+  linklist_DeAllocate(group->files);
+  group->files = nullptr;
+  RecordSlotGive(group, sizeof(SizeGroup));
+}
 
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
                     linklist *sourceList) {
@@ -182,16 +181,19 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
       bintree_GetObject(tree, findData->nFileSizeLow, findData->nFileSizeHigh));
   DWORD rc = 0;
   if (g == nullptr) g = newGroup(tree, findData, &rc);
+  wchar_t *stored = nullptr;
   if (sourceList != nullptr) {
     // Deliberately not acted on: the file still goes into its group, where
     // it can be reported as a copy of another source file; the failure has
     // its Debug line, and the count is of the source files met.
-    (void)linklist_Enqueue(sourceList, path, findData, 1);
+    (void)linklist_EnqueueStored(sourceList, path, findData, 1, &stored);
     cntFilesInSource++;
   }
   if (g == nullptr) return rc;
-  rc =
-      linklist_Enqueue(g->files, path, findData, sourceList != nullptr ? 1 : 0);
+  // The group's record names the path the source list's record stored.
+  rc = stored != nullptr ? linklist_EnqueueShared(g->files, stored, findData, 1)
+                         : linklist_Enqueue(g->files, path, findData,
+                                            sourceList != nullptr ? 1 : 0);
   cntFilesInTree++;
   if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);
   return rc;

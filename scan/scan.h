@@ -11,6 +11,9 @@ struct SizeGroup {
   linklist *files;
 };
 
+// Releases the group's list with its records, then the group. Can't fail.
+void SizeGroupRelease(SizeGroup *group);
+
 // One directory on the current descent path of a scan or a purge. Its
 // identity is looked up only when a directory link is met.
 struct DescentStep {

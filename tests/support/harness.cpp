@@ -122,8 +122,7 @@ void ReleaseScan(bintree *tree, linklist *source) {
     while (!bintree_IsEmpty(tree)) {
       auto *g = static_cast<SizeGroup *>(bintree_PruneSmallest(tree));
       if (g == nullptr) break;
-      linklist_DeAllocate(g->files);
-      free(g);
+      SizeGroupRelease(g);
     }
     bintree_DeAllocate(tree);
   }

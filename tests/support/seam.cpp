@@ -1,5 +1,7 @@
 #include "support/seam.h"
 
+#include "containers/containers.h"
+
 ContainerFaults containerFaults;
 
 namespace {
@@ -68,7 +70,7 @@ HANDLE WINAPI HookedFindEx(LPCWSTR pattern, FINDEX_INFO_LEVELS level,
 
 }  // namespace
 
-ContainerFaultScope::ContainerFaultScope()
+ContainerFaultScope::ContainerFaultScope(bool pooled)
     : malloc_(&platformCalls.malloc, FaultyMalloc),
       free_(&platformCalls.free, CountedFree),
       init_(&platformCalls.InitializeCriticalSectionAndSpinCount, FaultyInit),
@@ -78,10 +80,14 @@ ContainerFaultScope::ContainerFaultScope()
   saved.InitializeCriticalSectionAndSpinCount = init_.saved();
   saved.WaitCriticalSection = wait_.saved();
   containerFaults = ContainerFaults{};
+  // Every container object its own allocation, so that the n-th allocation
+  // is the n-th object; pooled, only new blocks reach the allocator.
+  ContainerSlotsDirect(!pooled);
 }
 
 ContainerFaultScope::~ContainerFaultScope() {
   containerFaults = ContainerFaults{};
+  ContainerSlotsDirect(false);
 }
 
 FileCallHooks::FileCallHooks()

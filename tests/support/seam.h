@@ -41,10 +41,12 @@ struct ContainerFaults {
 extern ContainerFaults containerFaults;
 
 // While alive, the allocator and lock entries obey containerFaults, which
-// is cleared at both ends. One at a time.
+// is cleared at both ends. Unless pooled, every container object is an
+// allocation of its own meanwhile; pooled, only the pools' new blocks are.
+// One at a time.
 class ContainerFaultScope {
  public:
-  ContainerFaultScope();
+  explicit ContainerFaultScope(bool pooled = false);
   ~ContainerFaultScope();
   ContainerFaultScope(const ContainerFaultScope &) = delete;
   ContainerFaultScope &operator=(const ContainerFaultScope &) = delete;
