@@ -74,7 +74,7 @@ DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
 // what was read, each file by one hasher. Nothing is printed off the main
 // thread: a job's results say what the main thread is to print.
 #define HASH_SLAB_BYTES (8 * HASH_READ_SIZE)
-#define HASH_POOL_SLABS 16
+#define HASH_POOL_SLABS 4
 #define HASH_POOL_BYTES (HASH_POOL_SLABS * HASH_SLAB_BYTES)
 
 struct HashJob {

@@ -1,5 +1,10 @@
-// CryptoAPI for SHA-256 only, over OpenSSL's EVP digests.
-#include <openssl/evp.h>
+// CryptoAPI for SHA-256 only, over OpenSSL's SHA256_* routines. They run
+// the same assembly as the EVP digests, but without the provider machinery,
+// which fetching a digest loads and sets up: 2 MB of resident memory and
+// tens of thousands of allocations before the first byte is hashed. OpenSSL
+// 3 marks them deprecated, hence the define.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <cstring>
 #include <new>
@@ -18,7 +23,7 @@ struct CryptProvider {
 
 struct CryptHash {
   uint32_t kind;
-  EVP_MD_CTX *ctx;
+  SHA256_CTX ctx;
   bool finished;  // the value has been fetched: no more data
   BYTE value[kSha256Size];
 };
@@ -59,14 +64,6 @@ BOOL CopyOut(const void *value, DWORD size, BYTE *data, DWORD *len) {
   return TRUE;
 }
 
-// SHA-256 as fetched once from the default provider: setting up a digest
-// by name for every file would fetch it again each time. Null when the
-// provider has none.
-const EVP_MD *Sha256(void) {
-  static EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  return md;
-}
-
 }  // namespace
 
 // Only PROV_RSA_AES with CRYPT_VERIFYCONTEXT and the default provider. On
@@ -97,11 +94,8 @@ BOOL CryptCreateHash(HCRYPTPROV prov, ALG_ID alg, HCRYPTKEY key, DWORD flags,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  CryptHash *h =
-      new (std::nothrow) CryptHash{kHash, EVP_MD_CTX_new(), false, {}};
-  if (h == nullptr || h->ctx == nullptr || Sha256() == nullptr ||
-      EVP_DigestInit_ex(h->ctx, Sha256(), nullptr) != 1) {
-    if (h != nullptr) EVP_MD_CTX_free(h->ctx);
+  CryptHash *h = new (std::nothrow) CryptHash{kHash, {}, false, {}};
+  if (h == nullptr || SHA256_Init(&h->ctx) != 1) {
     delete h;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
@@ -126,7 +120,7 @@ BOOL CryptGetHashParam(HCRYPTHASH hash, DWORD param, BYTE *data, DWORD *len,
   if (param == HP_HASHSIZE)
     return CopyOut(&kSha256Size, sizeof(DWORD), data, len);
   if (data != nullptr && *len >= kSha256Size && !h->finished) {
-    if (EVP_DigestFinal_ex(h->ctx, h->value, nullptr) != 1) {
+    if (SHA256_Final(h->value, &h->ctx) != 1) {
       SetLastError(ERROR_GEN_FAILURE);
       return FALSE;
     }
@@ -144,7 +138,7 @@ BOOL CryptHashData(HCRYPTHASH hash, const BYTE *data, DWORD len, DWORD flags) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (len != 0 && EVP_DigestUpdate(h->ctx, data, len) != 1) {
+  if (len != 0 && SHA256_Update(&h->ctx, data, len) != 1) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
@@ -155,7 +149,6 @@ BOOL CryptHashData(HCRYPTHASH hash, const BYTE *data, DWORD len, DWORD flags) {
 BOOL CryptDestroyHash(HCRYPTHASH hash) {
   CryptHash *h = HashFrom(hash);
   if (h == nullptr) return FALSE;
-  EVP_MD_CTX_free(h->ctx);
   h->kind = 0;
   delete h;
   return TRUE;

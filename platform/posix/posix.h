@@ -25,7 +25,7 @@
 //                 (errno translated in one switch)
 //   crypto.cpp    CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
 //                 CryptHashData, CryptDestroyHash, CryptReleaseContext
-//                 (OpenSSL EVP_sha256)
+//                 (OpenSSL SHA256_*)
 //   ui.cpp        wsprintfW, MessageBoxW (vswprintf, stderr, /dev/tty)
 //   output.cpp    PrintW, PrintWv, PrintA, PrintFlush, IsSwitchPrefix
 //   progress.cpp  StderrIsTerminal, StdoutIsTerminal, PrintErrW (isatty)
