@@ -7,6 +7,12 @@
 
 namespace {
 
+// Without the debug record the system would otherwise allocate for every
+// critical section: one heap block per size group saved.
+BOOL WINAPI InitLock(LPCRITICAL_SECTION cs, DWORD spin) {
+  return InitializeCriticalSectionEx(cs, spin, CRITICAL_SECTION_NO_DEBUG_INFO);
+}
+
 DWORD WaitCriticalSection(LPCRITICAL_SECTION cs) {
   EnterCriticalSection(cs);
   return WAIT_OBJECT_0;
@@ -31,8 +37,7 @@ PlatformCalls platformCalls = {
     .DeleteFileW = TsDeleteFileW,
     .RemoveDirectoryW = TsRemoveDirectoryW,
     .GetFullPathNameW = GetFullPathNameW,
-    .InitializeCriticalSectionAndSpinCount =
-        InitializeCriticalSectionAndSpinCount,
+    .InitializeCriticalSectionAndSpinCount = InitLock,
     .WaitCriticalSection = WaitCriticalSection,
     .LeaveCriticalSection = LeaveCriticalSection,
     .DeleteCriticalSection = DeleteCriticalSection,
