@@ -120,6 +120,8 @@ static const IndexEntry *IndexAt(const TreeIndex *index, IndexPos pos) {
   return pos.at < block.size() ? &block[pos.at] : nullptr;
 }
 
+static void PrefetchNeighbours(const TreeIndex *index, IndexPos pos);
+
 // The node holding key, lastHit first; a hit becomes lastHit. Null when the
 // key is absent; *place (when given) is then where the index would take it.
 // Called under the lock.
@@ -141,6 +143,7 @@ static TreeNode *TreeLookup(bintree *tree, uint64_t key, IndexPos *place) {
     index->missVersion = index->version;
     index->missAt = pos;
     if (place != nullptr) *place = pos;
+    PrefetchNeighbours(index, pos);
     return nullptr;
   }
   tree->lastHit = e->node;
@@ -194,6 +197,20 @@ static TreeNode *IndexNext(const TreeIndex *index, IndexPos pos) {
     return index->blocks[pos.block][pos.at + 1].node;
   if (pos.block + 1 >= index->blocks.size()) return nullptr;
   return index->blocks[pos.block + 1].front().node;
+}
+
+// A key found absent is usually inserted next, which links it to the nodes
+// just before and after its place: asks for them now, so that they are in
+// the cache by then (the nodes were made in scan order, not key order).
+// Can't fail.
+static void PrefetchNeighbours(const TreeIndex *index, IndexPos pos) {
+  if (index->blocks.empty()) return;
+  if (TreeNode *before = IndexPrev(index, pos)) __builtin_prefetch(before);
+  if (const IndexEntry *after = IndexAt(index, pos)) {
+    __builtin_prefetch(after->node);
+  } else if (pos.block + 1 < index->blocks.size()) {
+    __builtin_prefetch(index->blocks[pos.block + 1].front().node);
+  }
 }
 
 // Links the node at pos (already in the index) where the insertion rule
@@ -343,6 +360,17 @@ DWORD bintree_AddObjectWorker(TreeNode *start, TreeNode *node) {
   }
 }
 
+// A tear-down prunes in key order, which is not the order the nodes were
+// made in: each prune would wait for memory. Asks for the node two prunes
+// ahead and for the payload of the next one (its node asked for by the
+// prune before). Can't fail.
+static void PrefetchNextSmallest(const TreeIndex *index) {
+  if (index->blocks.empty()) return;
+  const IndexBlock &first = index->blocks.front();
+  __builtin_prefetch(first[0].node->payload);
+  if (first.size() > 1) __builtin_prefetch(first[1].node);
+}
+
 // Unlinks the node with the smallest key (its right subtree takes its
 // place), drops it from the index and from lastHit and returns it. The tree
 // must not be empty. Can't fail.
@@ -364,6 +392,7 @@ static TreeNode *TreeUnlinkSmallest(bintree *tree) {
     above->left = s->right;
   }
   if (tree->lastHit == s) tree->lastHit = nullptr;
+  PrefetchNextSmallest(index);
   return s;
 }
 
