@@ -227,9 +227,13 @@ DWORD GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buf, LPWSTR *filePart);
 
 // ---- Synchronisation ----
 // A process-local recursive lock, as on Windows: the thread that holds it
-// may enter it again and leaves it as often as it entered.
+// may enter it again and leaves it as often as it entered. 16 bytes (every
+// size group's list has one): a word taken with one atomic operation while
+// free, waited on with a futex while held.
 typedef struct CRITICAL_SECTION_ {
-  pthread_mutex_t mutex;
+  uint32_t state;   // 0 free, 1 held, 2 held and waited for
+  uint32_t depth;   // entries of the holder
+  pthread_t owner;  // the holder, 0 when free
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 void InitializeCriticalSection(LPCRITICAL_SECTION cs);
 // InitializeCriticalSection; the spin count has no meaning here. Returns
