@@ -107,8 +107,8 @@ DWORD bintree_AcquireMutex(bintree *tree);
 // ---- slots
 // -------------------------------------------------------------------
 // Small objects of the containers and of their callers, carved from large
-// blocks: few allocator calls, no header per object, whole blocks given back
-// once the last slot of their size is. Sizes up to 128 bytes.
+// blocks: few allocator calls, no header per object, the blocks given back
+// whole once the last slot is. Objects over 128 bytes are allocated singly.
 // A slot for a container's own object: null when memory runs out.
 void *ContainerSlotTake(size_t size);
 void ContainerSlotGive(void *slot, size_t size);
