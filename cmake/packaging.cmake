@@ -3,21 +3,51 @@
 # (the linux-release preset): `cmake --build --preset X --target package`.
 include(GNUInstallDirs)
 
+# The package's contact, also the signer of the Debian changelog's entries:
+# a role address under the reserved .invalid domain, which names no person
+# and receives no mail.
+set(TWINSIFT_MAINTAINER "TwinSift Maintainers <maintainers@twinsift.invalid>")
+
 install(TARGETS twinsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   # A portable folder: bin\twinsift.exe, with the documents at its top.
-  set(TWINSIFT_DOC_DIR .)
+  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
 else()
-  # Debian's place, named after the package, with the licence also as the
-  # copyright file every package carries there.
-  set(TWINSIFT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/twinsift)
-  install(FILES LICENSE DESTINATION ${TWINSIFT_DOC_DIR} RENAME copyright)
+  # Debian's places: the documents in a folder named after the package, the
+  # licence once, as the copyright file every package carries there; the
+  # manual page and the changelog (in Debian's format, made from
+  # CHANGELOG.md) gzip'd at the highest level without name or time.
+  set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/twinsift)
+  set(gen ${CMAKE_BINARY_DIR}/packaging)
+  file(MAKE_DIRECTORY ${gen})
+  find_program(GZIP gzip REQUIRED)
+  add_custom_command(
+    OUTPUT ${gen}/twinsift.1.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/twinsift.1
+            ${gen}/twinsift.1
+    COMMAND ${GZIP} -9nf ${gen}/twinsift.1
+    DEPENDS docs/twinsift.1
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${gen}/changelog.gz
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/debian-changelog.sh
+            ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION}
+            ${TWINSIFT_MAINTAINER} ${gen}/changelog.gz
+    DEPENDS CHANGELOG.md scripts/debian-changelog.sh
+    VERBATIM)
+  add_custom_target(twinsift_docs DEPENDS ${gen}/twinsift.1.gz
+                                          ${gen}/changelog.gz)
+  # Installing after building only the program finds them made.
+  add_dependencies(twinsift twinsift_docs)
+  install(FILES README.md DESTINATION ${doc_dir})
+  install(FILES LICENSE DESTINATION ${doc_dir} RENAME copyright)
+  install(FILES ${gen}/changelog.gz DESTINATION ${doc_dir})
+  install(FILES ${gen}/twinsift.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES README.md LICENSE DESTINATION ${TWINSIFT_DOC_DIR})
 
 set(CPACK_PACKAGE_NAME twinsift)
 set(CPACK_PACKAGE_VENDOR "The TwinSift authors")
-set(CPACK_PACKAGE_CONTACT "The TwinSift authors")
+set(CPACK_PACKAGE_CONTACT "${TWINSIFT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "duplicate-file finder that writes its report as a batch file")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)

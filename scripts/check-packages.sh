@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the two packages from the built linux-release and windows-release
 # presets and checks them without installing either: the zip's files and its
-# twinsift.exe under Wine, the Debian package's files and control fields and
-# the program unpacked from it.
+# twinsift.exe under Wine, the Debian package's files and control fields, the
+# program unpacked from it, and lintian's verdict (no error, no warning). The
+# manual page must also pass groff's warnings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -29,12 +30,16 @@ zip="build/windows-release/twinsift-${version}-win64.zip"
 
 # ---- Windows zip -------------------------------------------------------------
 top="twinsift-${version}-win64"
-same "zip contents" "$top/LICENSE
+same "zip contents" "$top/CHANGELOG.md
+$top/LICENSE
 $top/README.md
 $top/bin/twinsift.exe" "$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
 unzip -q "$zip" -d "$work/zip"
+cmp -s CHANGELOG.md "$work/zip/$top/CHANGELOG.md" ||
+  fail "the zip's CHANGELOG.md is not the changelog"
 exe="$work/zip/$top/bin/twinsift.exe"
-strings -el "$exe" | grep -qx "$version" || fail "no version $version in $exe"
+strings -el "$exe" | grep -x "$version" >/dev/null ||
+  fail "no version $version in $exe"
 # Reuses the Wine server of a test run that sourced wine-env.sh; else starts
 # (and at exit stops) its own.
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -47,23 +52,32 @@ fi
 grep -q "^TwinSift - Find duplicate files - " "$work/help-win.txt" ||
   fail "twinsift.exe -? printed no help screen"
 
+# ---- Manual page -------------------------------------------------------------
+groff_out=$(groff -man -ww -z docs/twinsift.1 2>&1) ||
+  fail "groff failed on docs/twinsift.1: $groff_out"
+same "groff warnings on docs/twinsift.1" "" "$groff_out"
+
 # ---- Debian package ----------------------------------------------------------
 field() { dpkg-deb -f "$deb" "$1"; }
 same Package twinsift "$(field Package)"
 same Version "$version" "$(field Version)"
 same Architecture amd64 "$(field Architecture)"
 same Section utils "$(field Section)"
-same Maintainer "The TwinSift authors" "$(field Maintainer)"
-synopsis=$(field Description | head -1)
+same Maintainer "TwinSift Maintainers <maintainers@twinsift.invalid>" \
+  "$(field Maintainer)"
+# sed reads to the end: a reader that stops early (head -1) can make the
+# writer die of SIGPIPE, which pipefail turns into a failure.
+synopsis=$(field Description | sed -n 1p)
 same Description "duplicate-file finder that writes its report as a batch file" \
   "$synopsis"
 depends=$(field Depends)
 [[ "$depends" =~ (^|, )libssl3\ \(\>=\ [0-9.]+\) ]] ||
   fail "Depends holds no libcrypto (libssl3): $depends"
 same "deb contents" "./usr/bin/twinsift
-./usr/share/doc/twinsift/LICENSE
 ./usr/share/doc/twinsift/README.md
-./usr/share/doc/twinsift/copyright" \
+./usr/share/doc/twinsift/changelog.gz
+./usr/share/doc/twinsift/copyright
+./usr/share/man/man1/twinsift.1.gz" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)"
 dpkg-deb -x "$deb" "$work/deb"
 prog="$work/deb/usr/bin/twinsift"
@@ -79,5 +93,14 @@ del \"$work/pics/a.jpg\"
 REM \"$work/pics/sub/b.jpg\"" "$("$prog" -r "$work/pics" </dev/null)"
 cmp -s "$root/LICENSE" "$work/deb/usr/share/doc/twinsift/copyright" ||
   fail "copyright is not the licence"
+zcat "$work/deb/usr/share/man/man1/twinsift.1.gz" | cmp -s docs/twinsift.1 - ||
+  fail "the package's manual page is not docs/twinsift.1"
+heading=$(zcat "$work/deb/usr/share/doc/twinsift/changelog.gz" | sed -n 1p)
+[[ "$heading" == "twinsift ("* ]] ||
+  fail "changelog.gz is not in Debian's format: $heading"
+# Any error or warning fails, and lintian's whole output is shown then;
+# informational tags pass.
+lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1 ||
+  { cat "$work/lintian.txt" >&2; fail "lintian: errors or warnings on $deb"; }
 
-echo "Packages checked: $deb, $zip"
+echo "Packages checked (lintian: no error, no warning): $deb, $zip"

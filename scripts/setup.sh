@@ -19,10 +19,10 @@ fi
 build=(cmake ninja-build g++ libssl-dev)
 # GoogleTest; clang and its runtime libraries (libFuzzer, the sanitizers) for
 # the fuzz targets of the linux-fuzz preset; mingw-w64 and Wine for the
-# Windows build and its tests; dpkg-dev (dpkg-shlibdeps) and unzip to make
-# and check the packages.
+# Windows build and its tests; dpkg-dev (dpkg-shlibdeps), unzip, lintian and
+# groff (the manual page's check) to make and check the packages.
 tests=(libgtest-dev clang libclang-rt-14-dev
-       g++-mingw-w64-x86-64-posix wine64 dpkg-dev unzip)
+       g++-mingw-w64-x86-64-posix wine64 dpkg-dev unzip lintian groff-base)
 case "${1:-}" in
   --only) packages=("${@:2}") ;;
   --tests) packages=("${build[@]}" "${tests[@]}" "${@:2}") ;;
