@@ -18,7 +18,8 @@ static int RunChosenMode(void) {
   return RunSearch();
 }
 
-// Returns the exit code: 0, or 1 when an argument was refused.
+// Returns the exit code: 0, 1 when an argument was refused, or
+// EXIT_REPORT_LOST when standard output could not be written.
 int AppMain(int argc, wchar_t **argv) {
   optionsClear();
   for (int i = 1; i < argc; i++) optionsParse(argv[i]);
@@ -26,6 +27,5 @@ int AppMain(int argc, wchar_t **argv) {
   if (options.Debug) PrintOptionsDump();
 
   int exitCode = RunChosenMode();
-  PrintFlush();
-  return exitCode;
+  return ReportFlushLost() ? EXIT_REPORT_LOST : exitCode;
 }

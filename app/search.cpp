@@ -130,13 +130,15 @@ int RunSearch(void) {
   tearDownTree(tree);
   linklist_DeAllocate(sourceList);
   hashReleaseProvider();
-  if (!stop && options.Recurse && options.Delete) purgeSource(srcDir);
+  if (!stop && options.Recurse && options.Delete && !ReportLost())
+    purgeSource(srcDir);
   PurgeKeepNone();
   fsplit_dealloc(srcDir, srcFilter);
   releaseParms();
+  (void)ReportFlushLost();  // the summary line tells a lost report
   if (!stop) {
     ProgressSummary();
     endOfRunChecks();
   }
-  return 0;
+  return 0;  // a lost report is the caller's exit code
 }

@@ -52,3 +52,27 @@ void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
   }
   platformCalls.SetLastError(code);
 }
+
+int ReportLost(void) {
+  static int told = 0;
+  const DWORD code = PrintWriteError();
+  if (code == 0) return 0;
+  if (!told) {
+    told = 1;
+    ProgressEnd();
+    platformCalls.SetLastError(code);
+    wchar_t text[ERROR_TEXT_CAPACITY];
+    SystemErrorText(text, ERROR_TEXT_CAPACITY);
+    wchar_t line[ERROR_TEXT_CAPACITY + 64];
+    swprintf(line, ERROR_TEXT_CAPACITY + 64,
+             L"TwinSift: the report could not be written (%lu): %ls\n",
+             static_cast<unsigned long>(code), text);
+    PrintErrW(line);
+  }
+  return 1;
+}
+
+int ReportFlushLost(void) {
+  (void)PrintFlush();  // its code is the one ReportLost reads
+  return ReportLost();
+}

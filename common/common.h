@@ -69,6 +69,20 @@ enum FailedOperation {
 // code. Leaves code as the last error. Can't fail.
 void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path);
 
+// ---- The report's writes ----
+// The report is the record of what was erased: once a write of standard
+// output has failed, nothing more is erased or removed, the run ends, and
+// its exit code is EXIT_REPORT_LOST (used by nothing else).
+#define EXIT_REPORT_LOST 2
+
+// 1 once a write of standard output has failed, else 0. The first call that
+// sees the failure clears the status line and prints one line on standard
+// error with the code and its text. Can't fail.
+int ReportLost(void);
+// ReportLost after writing out everything printed so far: 0 means every
+// line up to here has reached the output (called before each erasure).
+int ReportFlushLost(void);
+
 // ---- The status line of a search on a terminal ----
 // While a search runs with standard error on a terminal and standard output
 // redirected (the report being saved), one line on standard error shows the
@@ -96,6 +110,7 @@ struct Progress {
   uint64_t bytesToErase;   // the sizes of those copies
   uint32_t copiesErased;   // of those, erased with -d
   uint32_t dirsAtStart;    // cntDirsRemoved when the run began
+  int32_t reportLost;      // a write of the report failed: the run stopped
 };
 
 extern Progress progress;
@@ -134,7 +149,7 @@ void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
 // Prints the summary line when this run shows it. Can't fail.
 void ProgressSummary(void);
 // Into buf (capacity kSummaryTextCap), the summary line with its line end,
-// the erasure part only when erasing; dirsRemoved is this run's count.
-// Can't fail.
+// the erasure part only when erasing, and the stop when the report was
+// lost; dirsRemoved is this run's count. Can't fail.
 void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
                          wchar_t *buf);

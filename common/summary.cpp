@@ -90,12 +90,15 @@ void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
     AppendCounted(buf, &at, dirsRemoved, L"directory removed",
                   L"directories removed");
   }
+  if (p->reportLost)
+    Append(buf, &at, L", stopped: the report could not be written");
   Append(buf, &at, L"\n");
 }
 
 void ProgressSummary(void) {
   if (!progress.summary) return;
   wchar_t text[kSummaryTextCap];
+  progress.reportLost = ReportLost();
   ProgressSummaryText(&progress, options.Delete,
                       cntDirsRemoved - progress.dirsAtStart, text);
   PrintErrW(text);

@@ -350,6 +350,7 @@ void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
   ListElement *cursor = nullptr;
   for (FileRecord *s = linklist_FindFirst(sourceList, &cursor); s != nullptr;
        s = linklist_FindNext(sourceList, &cursor)) {
+    if (ReportLost()) break;  // the rest could not be recorded
     visitSource(s, tree, &indexes, &run);
   }
   if (run.workers != nullptr) hashWorkersStop(run.workers);

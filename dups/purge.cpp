@@ -83,7 +83,10 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
   return sub;
 }
 
+// Once the report is lost the purge ends: what is left counts as data, so
+// no directory above is removed either.
 uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
+  if (ReportLost()) return 1;
   uint64_t total = SumDirFileSizes(dir, 0);
   if (total == 0) (void)SumDirFileSizes(dir, 1);  // the erasing pass; 0 known
   wchar_t *pattern = allPattern(dir);
@@ -143,6 +146,8 @@ void PurgeKeepNone(void) {
 }
 
 void RemoveEmptyDir(const wchar_t *dir, int quiet) {
+  // As for an erasure: its "rd" line must have reached the output first.
+  if (ReportFlushLost()) return;
   if (platformCalls.RemoveDirectoryW(dir)) {
     cntDirsRemoved++;
     return;

@@ -61,7 +61,9 @@ Verdict decide(const FileRecord *x, const MatchCounts &c, uint32_t seen) {
 }  // namespace
 
 void EraseFile(const wchar_t *path) {
-  PrintFlush();  // the report shows every line before its erasure happens
+  // The report shows every line before its erasure happens: a line that
+  // could not be written erases nothing, and nothing after it.
+  if (ReportFlushLost()) return;
   if (platformCalls.DeleteFileW(path)) {
     cntFilesErased++;
     return;

@@ -101,7 +101,13 @@ void PrintA(const char *text);
 
 // Writes everything buffered so far to standard output. Called before an
 // erasure, before the message box and at exit, so lines keep their order.
-void PrintFlush(void);
+// Returns 0 when everything printed so far has been written, else the
+// Windows code of the first write that failed (112 disk full, 109 or 232
+// the reader went away, 6 no standard output); after a failure nothing
+// more is written.
+DWORD PrintFlush(void);
+// That code without writing anything: 0 while no write has failed.
+DWORD PrintWriteError(void);
 
 // How the report shows a path, so that no name can break the report.
 // commandLine: the path stands in a "del ", "REM ", "del" or "rd" line that
@@ -115,8 +121,8 @@ std::wstring ShowPath(const wchar_t *path, int commandLine);
 // The status line of a long run (app/progress.cpp). StderrIsTerminal and
 // StdoutIsTerminal: 1 when that stream is an interactive terminal (a
 // console on Windows), else 0 (a file, a pipe, the null device). PrintErrW
-// writes text to standard error at once, unformatted and unbuffered; it is
-// meant for a terminal only. None of them can fail.
+// writes text to standard error at once, unformatted and unbuffered,
+// whatever standard error is. None of them can fail.
 int StderrIsTerminal(void);
 int StdoutIsTerminal(void);
 void PrintErrW(const wchar_t *text);

@@ -3,7 +3,5 @@
 #include "platform/platform.h"
 
 int wmain(int argc, wchar_t **argv) {
-  const int code = AppMain(argc, argv);
-  PrintFlush();
-  return code;
+  return AppMain(argc, argv);  // it writes out the report itself
 }

@@ -39,6 +39,7 @@ const MessageText kMessages[] = {
      L"another process."},
     {50, L"The request is not supported."},
     {87, L"The parameter is incorrect."},
+    {109, L"The pipe has been ended."},
     {112, L"There is not enough space on the disk."},
     {120, L"This function is not supported on this system."},
     {122, L"The data area passed to a system call is too small."},
@@ -92,6 +93,7 @@ DWORD WinErrorFromErrno(int err) {
     case EROFS:        return ERROR_WRITE_PROTECT;
     case EBUSY:        return ERROR_BUSY;
     case ENOSPC:       return ERROR_DISK_FULL;
+    case EPIPE:        return ERROR_BROKEN_PIPE;
     case EDQUOT:       return ERROR_DISK_FULL;
     case EIO:          return ERROR_IO_DEVICE;
     case ELOOP:        return ERROR_CANT_RESOLVE_FILENAME;

@@ -1,31 +1,50 @@
 // Standard output of both builds: wide text is formatted here, turned into
-// bytes by the platform's EncodeStdout and written to the byte stream that
-// the narrow help screen shares.
+// bytes by the platform's EncodeStdout, gathered in one buffer and written
+// by the platform's WriteStdout. The first write that fails is kept: from
+// then on nothing more is written, and PrintFlush and PrintWriteError
+// answer with its code, so that the run can stop before it erases a file
+// whose line was lost.
 #include "platform/shared/output.h"
 
-#include <cstdio>
+#include <cstring>
 #include <cwchar>
-
-#include "platform/platform.h"
 
 namespace {
 
 const size_t kFirstFormatSize = 1024;
 const size_t kMaxFormatSize = size_t(1) << 22;  // no line is this long
-const size_t kPipeBufferSize = 64 * 1024;
+const size_t kBufferSize = 64 * 1024;
 
-// Full buffering with a large buffer when stdout is a file or a pipe (a
-// terminal keeps its line buffering). Done once, before the first output.
-// The buffer is static: allocating it at the final flush of a large run
-// would make the allocator sweep every block the run has just freed.
-// Can't fail.
-void SetUpStdout() {
-  static char buffer[kPipeBufferSize];
-  static const bool ready = [] {
-    if (!StdoutIsTerminal()) setvbuf(stdout, buffer, _IOFBF, sizeof(buffer));
-    return true;
-  }();
-  (void)ready;
+// Only the main thread prints.
+char buffer[kBufferSize];
+size_t buffered = 0;
+DWORD writeError = 0;
+
+// A terminal shows each line as it is printed; a file or a pipe takes the
+// buffer whole. Asked once.
+bool ToTerminal() {
+  static const bool terminal = StdoutIsTerminal() != 0;
+  return terminal;
+}
+
+void WriteBuffered() {
+  if (buffered != 0 && writeError == 0)
+    writeError = WriteStdout(buffer, buffered);
+  buffered = 0;
+}
+
+// Adds bytes to the buffer, writing it out when full. Can't fail: a failed
+// write is kept in writeError.
+void Emit(const std::string &bytes) {
+  if (writeError != 0) return;
+  if (buffered + bytes.size() > kBufferSize) WriteBuffered();
+  if (bytes.size() >= kBufferSize) {
+    if (writeError == 0) writeError = WriteStdout(bytes.data(), bytes.size());
+    return;
+  }
+  memcpy(buffer + buffered, bytes.data(), bytes.size());
+  buffered += bytes.size();
+  if (ToTerminal()) WriteBuffered();
 }
 
 }  // namespace
@@ -51,8 +70,7 @@ int PrintWv(const wchar_t *fmt, va_list ap) {
   if (n < 0) return -1;
   bytes.clear();
   EncodeStdout(wide.data(), (size_t)n, &bytes);
-  SetUpStdout();
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
+  Emit(bytes);
   return n;
 }
 
@@ -65,11 +83,14 @@ int PrintW(const wchar_t *fmt, ...) {
 }
 
 void PrintA(const char *text) {
-  SetUpStdout();
-  fputs(text, stdout);
+  std::string bytes;
+  EncodeStdoutNarrow(text, strlen(text), &bytes);
+  Emit(bytes);
 }
 
-void PrintFlush(void) {
-  SetUpStdout();
-  fflush(stdout);
+DWORD PrintFlush(void) {
+  WriteBuffered();
+  return writeError;
 }
+
+DWORD PrintWriteError(void) { return writeError; }

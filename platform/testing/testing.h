@@ -26,6 +26,22 @@ struct ProcessResult {
 bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
                 const std::wstring &cwd, ProcessResult *result);
 
+// Where a child's standard output goes.
+enum class OutputSink {
+  kPipe,        // read to its end into out
+  kFullDevice,  // a device that refuses every write for lack of space
+  kClosed,      // no standard output at all
+  kFirstLine,   // a pipe whose reader takes one line (into out) and leaves
+};
+
+// RunProcess with standard output going to sink; standard error is read
+// whole. Returns false when the child cannot start, or when this system
+// has no such sink (a full device).
+bool RunProcessWith(const std::wstring &exe,
+                    const std::vector<std::wstring> &args,
+                    const std::wstring &cwd, OutputSink sink,
+                    ProcessResult *result);
+
 // The directory holding the running test executable, without a separator.
 std::wstring ExecutableDir();
 

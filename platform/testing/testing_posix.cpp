@@ -38,8 +38,10 @@ void DrainOnce(int *fd, std::string *out) {
 }
 
 // Reads both pipes to their ends together, so that neither child stream
-// can fill up and stall the child. Can't fail.
-void DrainPipes(int outFd, int errFd, ProcessResult *result) {
+// can fill up and stall the child. With firstLine, the output pipe is
+// closed once a line end has been read from it. Can't fail.
+void DrainPipes(int outFd, int errFd, ProcessResult *result,
+                bool firstLine = false) {
   int fds[2] = {outFd, errFd};
   std::string *sinks[2] = {&result->out, &result->err};
   while (fds[0] >= 0 || fds[1] >= 0) {
@@ -50,6 +52,11 @@ void DrainPipes(int outFd, int errFd, ProcessResult *result) {
     }
     for (int i = 0; i < 2; i++) {
       if (fds[i] >= 0 && pfd[i].revents != 0) DrainOnce(&fds[i], sinks[i]);
+    }
+    if (firstLine && fds[0] >= 0 &&
+        result->out.find('\n') != std::string::npos) {
+      close(fds[0]);
+      fds[0] = -1;
     }
   }
   for (int fd : fds) {
@@ -88,7 +95,8 @@ void RemoveBytes(const std::string &path) {
 }
 
 // Starts exe with argv (bytes, exe first), standard input empty, standard
-// output and error into the pipes' write ends, in cwd (empty: ours). On
+// output and error into the given write ends (outFd -1: output closed), in
+// cwd (empty: ours). On
 // error, the posix_spawn code is returned and *pid is unset.
 int SpawnChild(std::vector<std::string> &argBytes, const std::string &cwd,
                int outFd, int errFd, pid_t *pid) {
@@ -98,7 +106,10 @@ int SpawnChild(std::vector<std::string> &argBytes, const std::string &cwd,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  if (outFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  else
+    posix_spawn_file_actions_addclose(&actions, 1);
   posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   if (!cwd.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -118,11 +129,23 @@ std::string OutputBytes(const std::wstring &text) {
 // A relative exe is taken from cwd, as the child sees it.
 bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
                 const std::wstring &cwd, ProcessResult *result) {
-  int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  return RunProcessWith(exe, args, cwd, OutputSink::kPipe, result);
+}
+
+bool RunProcessWith(const std::wstring &exe,
+                    const std::vector<std::wstring> &args,
+                    const std::wstring &cwd, OutputSink sink,
+                    ProcessResult *result) {
+  int outPipe[2] = {-1, -1}, errPipe[2];
+  if (sink == OutputSink::kFullDevice) {
+    outPipe[1] = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (outPipe[1] < 0) return false;
+  } else if (sink != OutputSink::kClosed && pipe2(outPipe, O_CLOEXEC) != 0) {
+    return false;
+  }
   if (pipe2(errPipe, O_CLOEXEC) != 0) {
-    close(outPipe[0]);
-    close(outPipe[1]);
+    for (int fd : outPipe)
+      if (fd >= 0) close(fd);
     return false;
   }
   std::vector<std::string> argv = {BytesFromWide(exe)};
@@ -130,10 +153,10 @@ bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
   pid_t pid = 0;
   const int rc =
       SpawnChild(argv, BytesFromWide(cwd), outPipe[1], errPipe[1], &pid);
-  close(outPipe[1]);
+  if (outPipe[1] >= 0) close(outPipe[1]);
   close(errPipe[1]);
   *result = ProcessResult();
-  DrainPipes(outPipe[0], errPipe[0], result);
+  DrainPipes(outPipe[0], errPipe[0], result, sink == OutputSink::kFirstLine);
   if (rc != 0) return false;
   result->exitCode = WaitExit(pid);
   return true;

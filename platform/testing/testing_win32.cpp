@@ -116,24 +116,64 @@ std::string OutputBytes(const std::wstring &text) {
 
 bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
                 const std::wstring &cwd, ProcessResult *result) {
+  return RunProcessWith(exe, args, cwd, OutputSink::kPipe, result);
+}
+
+namespace {
+
+// The write end the child gets for sink, and for a pipe its read end (null
+// otherwise). On error, false is returned. Under Wine the Linux full device
+// is reached through drive Z:.
+bool OutputFor(OutputSink sink, HANDLE *readEnd, HANDLE *writeEnd) {
+  *readEnd = *writeEnd = nullptr;
+  if (sink == OutputSink::kClosed) return true;
+  if (sink != OutputSink::kFullDevice) return ChildPipe(readEnd, writeEnd);
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  *writeEnd = CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                          OPEN_EXISTING, 0, nullptr);
+  if (*writeEnd != INVALID_HANDLE_VALUE) return true;
+  *writeEnd = nullptr;
+  return false;
+}
+
+// Reads h until a line end has come, then closes it. Can't fail.
+void ReadFirstLine(HANDLE h, std::string *out) {
+  char buf[4096];
+  DWORD got = 0;
+  while (out->find('\n') == std::string::npos &&
+         ReadFile(h, buf, sizeof(buf), &got, nullptr) && got != 0) {
+    out->append(buf, got);
+  }
+}
+
+}  // namespace
+
+bool RunProcessWith(const std::wstring &exe,
+                    const std::vector<std::wstring> &args,
+                    const std::wstring &cwd, OutputSink sink,
+                    ProcessResult *result) {
   HANDLE outRead, outWrite, errRead, errWrite;
-  if (!ChildPipe(&outRead, &outWrite)) return false;
+  if (!OutputFor(sink, &outRead, &outWrite)) return false;
   if (!ChildPipe(&errRead, &errWrite)) {
-    CloseHandle(outRead);
-    CloseHandle(outWrite);
+    if (outRead != nullptr) CloseHandle(outRead);
+    if (outWrite != nullptr) CloseHandle(outWrite);
     return false;
   }
   std::wstring cmd = QuoteArg(exe);
   for (const std::wstring &arg : args) cmd += L" " + QuoteArg(arg);
   PROCESS_INFORMATION pi = {};
   const bool started = StartChild(&cmd, cwd, outWrite, errWrite, &pi);
-  CloseHandle(outWrite);
+  if (outWrite != nullptr) CloseHandle(outWrite);
   CloseHandle(errWrite);
   *result = ProcessResult();
   std::thread errReader(ReadAll, errRead, &result->err);
-  ReadAll(outRead, &result->out);
+  if (sink == OutputSink::kFirstLine)
+    ReadFirstLine(outRead, &result->out);
+  else if (outRead != nullptr)
+    ReadAll(outRead, &result->out);
+  if (outRead != nullptr) CloseHandle(outRead);
   errReader.join();
-  CloseHandle(outRead);
   CloseHandle(errRead);
   if (!started) return false;
   WaitForSingleObject(pi.hProcess, INFINITE);

@@ -1,6 +1,6 @@
 // Standard output on Windows: text is encoded into the console's code page
-// here and written as bytes to the text-mode stream (which turns each line
-// end into CR LF).
+// here, each line end as CR LF (what the C runtime's text mode would write),
+// and written with WriteFile to the handle of the runtime's standard output.
 //
 // The C runtime's wide output is not used: it stops at the first character
 // the code page lacks and loses the rest of the line. Here such a character
@@ -9,6 +9,9 @@
 // accented letter printed as a plain one) are refused for the same reason.
 #include "platform/shared/output.h"
 
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -114,7 +117,35 @@ std::string OutputEncode(const wchar_t *text, size_t len) {
 }
 
 void EncodeStdout(const wchar_t *text, size_t len, std::string *out) {
-  out->append(OutputEncode(text, len));
+  const std::string bytes = OutputEncode(text, len);
+  EncodeStdoutNarrow(bytes.data(), bytes.size(), out);
+}
+
+void EncodeStdoutNarrow(const char *text, size_t len, std::string *out) {
+  for (size_t i = 0; i < len; i++) {
+    if (text[i] == '\n') out->push_back('\r');
+    out->push_back(text[i]);
+  }
+}
+
+// The handle behind the runtime's descriptor 1 (the one a test's capture
+// redirects). A pipe whose reader went away fails with 109 or 232.
+DWORD WriteStdout(const char *bytes, size_t len) {
+  const HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(1));
+  size_t done = 0;
+  while (done < len) {
+    const DWORD chunk = (DWORD)std::min<size_t>(len - done, 1u << 30);
+    DWORD written = 0;
+    if (out == INVALID_HANDLE_VALUE || out == nullptr ||
+        (uintptr_t)out == (uintptr_t)-2) {
+      return ERROR_INVALID_HANDLE;
+    }
+    if (!WriteFile(out, bytes + done, chunk, &written, nullptr))
+      return GetLastError();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    done += written;
+  }
+  return 0;
 }
 
 int IsSwitchPrefix(wchar_t c) { return c == L'-' || c == L'/'; }

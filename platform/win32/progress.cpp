@@ -1,8 +1,10 @@
 // The console tests and the unbuffered standard error of the status line.
-// The line goes to the console as wide text, so no code page is involved.
+// On a console the line goes as wide text, so no code page is involved.
 #include <cwchar>
+#include <string>
 
 #include "platform/platform.h"
+#include "platform/shared/output.h"
 
 namespace {
 
@@ -20,9 +22,23 @@ int StderrIsTerminal(void) { return IsConsole(STD_ERROR_HANDLE); }
 
 int StdoutIsTerminal(void) { return IsConsole(STD_OUTPUT_HANDLE); }
 
-// Nothing is written when standard error is not a console. Can't fail.
+// A console takes the text as it is; a file or a pipe takes it encoded as
+// standard output is. Whole or up to a failed write. Can't fail.
 void PrintErrW(const wchar_t *text) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD written = 0;
-  WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), text, (DWORD)wcslen(text),
-                &written, nullptr);
+  if (IsConsole(STD_ERROR_HANDLE)) {
+    WriteConsoleW(err, text, (DWORD)wcslen(text), &written, nullptr);
+    return;
+  }
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  std::string bytes;
+  EncodeStdout(text, wcslen(text), &bytes);
+  size_t done = 0;
+  while (done < bytes.size() &&
+         WriteFile(err, bytes.data() + done, (DWORD)(bytes.size() - done),
+                   &written, nullptr) &&
+         written != 0) {
+    done += written;
+  }
 }

@@ -75,24 +75,33 @@ static void ExpectNoSanitizerReport(const std::string &err) {
 RunResult RunTwinSift(const std::vector<std::wstring> &args,
                       const std::wstring &cwd) {
   RunResult result;
-  std::wstring exe = TwinSiftExe();
-  if (exe.empty()) {
-    ADD_FAILURE() << "broken fixture: no twinsift beside the test";
-    return result;
-  }
-  ProcessResult run;
-  if (!RunProcess(exe, args, cwd, &run)) {
-    ADD_FAILURE() << "broken fixture: twinsift could not be started";
-    return result;
-  }
-  result.exitCode = run.exitCode;
-  result.out = run.out;
-  result.err = run.err;
-  ExpectNoSanitizerReport(run.err);
+  (void)RunTwinSiftTo(OutputSink::kPipe, args, &result, cwd);
   return result;
 }
 
+bool RunTwinSiftTo(OutputSink sink, const std::vector<std::wstring> &args,
+                   RunResult *result, const std::wstring &cwd) {
+  *result = RunResult();
+  std::wstring exe = TwinSiftExe();
+  if (exe.empty()) {
+    ADD_FAILURE() << "broken fixture: no twinsift beside the test";
+    return false;
+  }
+  ProcessResult run;
+  if (!RunProcessWith(exe, args, cwd, sink, &run)) {
+    if (sink == OutputSink::kFullDevice) return false;  // none here
+    ADD_FAILURE() << "broken fixture: twinsift could not be started";
+    return false;
+  }
+  result->exitCode = run.exitCode;
+  result->out = run.out;
+  result->err = run.err;
+  ExpectNoSanitizerReport(run.err);
+  return true;
+}
+
 std::string CaptureOutput(const std::function<void()> &body) {
+  (void)PrintFlush();  // what was printed before belongs to no capture
   fflush(stdout);
   testing::internal::CaptureStdout();
   body();
@@ -109,6 +118,7 @@ void DebugTextTest::TearDown() { options.Debug = 0; }
 
 std::string DebugTextTest::Output(const std::function<void()> &fn, int debug) {
   options.Debug = debug;
+  (void)PrintFlush();
   testing::internal::CaptureStdout();
   fn();
   PrintFlush();

@@ -50,6 +50,12 @@ std::wstring TwinSiftExe();
 RunResult RunTwinSift(const std::vector<std::wstring> &args,
                       const std::wstring &cwd = L"");
 
+// RunTwinSift with standard output going to sink. Returns false, with
+// nothing run, where this system has no such sink (a full device); any
+// other failure to start is reported as a broken fixture.
+bool RunTwinSiftTo(OutputSink sink, const std::vector<std::wstring> &args,
+                   RunResult *result, const std::wstring &cwd = L"");
+
 // Everything body writes to standard output through the program's output
 // routines, as bytes.
 std::string CaptureOutput(const std::function<void()> &body);

@@ -335,7 +335,7 @@ TEST(PosixErrors, ErrnoMapsToWindowsCodes) {
       {EEXIST, 183}, {ENAMETOOLONG, 206}, {EMFILE, 4},   {EBADF, 6},
       {EROFS, 19},   {EBUSY, 170},        {ENOSPC, 112}, {EIO, 1117},
       {ELOOP, 1921}, {EXDEV, 17},         {ETXTBSY, 32}, {ENOSYS, 120},
-      {EPIPE, 31},
+      {EPIPE, 109},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(c.second, WinErrorFromErrno(c.first)) << c.first;

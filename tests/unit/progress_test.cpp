@@ -92,6 +92,11 @@ TEST(SummaryLine, CountsGroupedByThousandsAndBytesInBinaryUnits) {
   EXPECT_EQ(Summary(p, 1, 3),
             L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
             L"(34.5 MiB), 18 erased, 3 directories removed\n");
+  p.reportLost = 1;
+  EXPECT_EQ(Summary(p, 1, 3),
+            L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
+            L"(34.5 MiB), 18 erased, 3 directories removed, stopped: the "
+            L"report could not be written\n");
 }
 
 TEST(SummaryLine, OneOfEachIsSingular) {
