@@ -33,7 +33,6 @@
 #include <cstdarg>
 #include <cstddef>
 #include <string>
-#include <type_traits>
 
 // ---- The one seam: every platform call the core makes ----
 // One line per call, X(Name, Type) and what the call is used for. Type is the
@@ -77,9 +76,11 @@
   X(free, void (*)(void *block))                                         /* what malloc gave */
 // clang-format on
 
-// The table's type: one member per line of the list, in its order.
+// The table's type: one member per line of the list, in its order, each
+// with its pointer type named (FindFirstFileWType for FindFirstFileW).
 #define TWINSIFT_PLATFORM_MEMBER(Name, ...) \
-  std::type_identity_t<__VA_ARGS__> Name;
+  using Name##Type = __VA_ARGS__;           \
+  Name##Type Name;
 struct PlatformCalls {
   TWINSIFT_PLATFORM_CALLS(TWINSIFT_PLATFORM_MEMBER)
 };
