@@ -1,35 +1,24 @@
 // The one platform header the core includes: the Win32 subset TwinSift uses.
 //
-// Every Win32 function, type and error code the program calls is listed here
-// (Linux) or comes from <windows.h> (Windows). The core never tests which OS
-// it is on; everything that differs lives below platform/.
+// Every Win32 function, type and error code the program uses is declared in
+// platform/posix/posix.h (Linux) or comes from <windows.h> (Windows). The core
+// never tests which OS it is on; everything that differs lives below platform/.
 //
-//   Function                     Used for
-//   FindFirstFileW/Next/Close    directory enumeration, look-up of one path
-//   FindFirstFileExW             the enumeration of subdirectories
-//   CreateFileW/ReadFile         reading a file to hash it
-//   SetFilePointerEx             the last block of a file, to compare it
-//   GetFileInformationByHandle   a file's identity (volume serial, file index)
-//   CloseHandle                  files
-//   DeleteFileW                  erasing a file
-//   RemoveDirectoryW             removing an empty directory
-//   GetFullPathNameW             the absolute form of a parameter
-//   InitializeCriticalSectionAndSpinCount, EnterCriticalSection,
-//   LeaveCriticalSection, DeleteCriticalSection      container locks
-//   InterlockedIncrement/Decrement                    counters
-//   GetLastError/SetLastError, FormatMessageW         error codes and texts
-//   CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
-//   CryptHashData, CryptDestroyHash, CryptReleaseContext   SHA-256
-//   wsprintfW, MessageBoxW       the end-of-run memory notice
-//   malloc, free                 the allocations whose failure is reported
+// The core reaches every one of these calls through one table,
+// platformCalls below, never by name. TWINSIFT_PLATFORM_CALLS is the one
+// list of its entries: the table's type is generated from it, each
+// platform's calls.cpp fills the table from it (on Windows the long-path and
+// identity wrappers of platform/win32/, on Linux the stand-ins of
+// platform/posix/), and tests/checks/seam_check.cmake reads the names from it
+// to fail a core source that calls one of them by name. A test replaces an
+// entry for its duration (a file that vanishes when it is opened, a listing
+// that changes, an allocation that fails) and puts it back; every build and
+// preset has the same table.
 //
-// The core reaches every one of them through one table, platformCalls
-// below, never by name: each entry holds the call's current
-// implementation (on Windows the long-path and identity wrappers of
-// platform/win32/, on Linux the stand-ins of platform/posix/). A test
-// replaces an entry for its duration (a file that vanishes when it is
-// opened, a listing that changes, an allocation that fails) and puts it
-// back; every build and preset has the same table.
+// Adding a call takes one line of the list and its two implementations: on
+// Linux a stand-in of that name (platform/posix/posix.h), on Windows the
+// system's function of that name, or one of that name in the namespace of
+// platform/win32/calls.cpp when the entry needs a wrapper.
 //
 // Besides the Win32 names, both builds provide the glue declared at the end
 // of this file: the wide formatted output and the entry point.
@@ -46,44 +35,56 @@
 #include <string>
 
 // ---- The one seam: every platform call the core makes ----
-// Each entry has the type of the call it is named after, except
-// WaitCriticalSection: EnterCriticalSection as a wait that reports its
-// outcome, WAIT_OBJECT_0 once the lock is held or WAIT_FAILED (then not
-// held); the build's own never fails, but a replacement may.
+// One line per call, X(Name, Type) and what the call is used for. Type is the
+// entry's pointer type: that of the call it is named after, except for
+// WaitCriticalSection, EnterCriticalSection as a wait that reports its
+// outcome: WAIT_OBJECT_0 once the lock is held or WAIT_FAILED (then not
+// held); the build's own never fails, but a replacement may. The interlocked
+// counters are spelled out: on Windows they are compiler intrinsics.
+// clang-format off
+#define TWINSIFT_PLATFORM_CALLS(X)                                                                        \
+  X(FindFirstFileW, decltype(&::FindFirstFileW))                         /* listings, path look-ups */    \
+  X(FindFirstFileExW, decltype(&::FindFirstFileExW))                     /* subdirectory listings */      \
+  X(FindNextFileW, decltype(&::FindNextFileW))                           /* listings */                   \
+  X(FindClose, decltype(&::FindClose))                                   /* listings */                   \
+  X(CreateFileW, decltype(&::CreateFileW))                               /* opening files, directories */ \
+  X(ReadFile, decltype(&::ReadFile))                                     /* hashing a file */             \
+  X(SetFilePointerEx, decltype(&::SetFilePointerEx))                     /* a file's last block */        \
+  X(GetFileInformationByHandle, decltype(&::GetFileInformationByHandle)) /* file, folder identities */    \
+  X(CloseHandle, decltype(&::CloseHandle))                               /* what CreateFileW opened */    \
+  X(DeleteFileW, decltype(&::DeleteFileW))                               /* erasing a file */             \
+  X(RemoveDirectoryW, decltype(&::RemoveDirectoryW))                     /* removing empty directories */ \
+  X(GetFullPathNameW, decltype(&::GetFullPathNameW))                     /* absolute parameters */        \
+  X(InitializeCriticalSectionAndSpinCount, decltype(&::InitializeCriticalSectionAndSpinCount)) /* container locks */ \
+  X(WaitCriticalSection, DWORD (*)(LPCRITICAL_SECTION cs))               /* container locks */            \
+  X(LeaveCriticalSection, decltype(&::LeaveCriticalSection))             /* container locks */            \
+  X(DeleteCriticalSection, decltype(&::DeleteCriticalSection))           /* container locks */            \
+  X(InterlockedIncrement, LONG (*)(LONG volatile *value))                /* counters */                   \
+  X(InterlockedDecrement, LONG (*)(LONG volatile *value))                /* counters */                   \
+  X(GetLastError, decltype(&::GetLastError))                             /* error codes */                \
+  X(SetLastError, decltype(&::SetLastError))                             /* error codes */                \
+  X(FormatMessageW, decltype(&::FormatMessageW))                         /* error texts */                \
+  X(CryptAcquireContextW, decltype(&::CryptAcquireContextW))             /* SHA-256 */                    \
+  X(CryptCreateHash, decltype(&::CryptCreateHash))                       /* SHA-256 */                    \
+  X(CryptGetHashParam, decltype(&::CryptGetHashParam))                   /* SHA-256 */                    \
+  X(CryptHashData, decltype(&::CryptHashData))                           /* SHA-256 */                    \
+  X(CryptDestroyHash, decltype(&::CryptDestroyHash))                     /* SHA-256 */                    \
+  X(CryptReleaseContext, decltype(&::CryptReleaseContext))               /* SHA-256 */                    \
+  X(wsprintfW, decltype(&::wsprintfW))                                   /* memory notice, hex hashes */  \
+  X(MessageBoxW, decltype(&::MessageBoxW))                               /* the memory notice */          \
+  X(malloc, void *(*)(size_t size))                                      /* allocations tests may fail */ \
+  X(free, void (*)(void *block))                                         /* what malloc gave */
+// clang-format on
+
+// The table's type: one member per line of the list, in its order, each
+// with its pointer type named (FindFirstFileWType for FindFirstFileW).
+#define TWINSIFT_PLATFORM_MEMBER(Name, ...) \
+  using Name##Type = __VA_ARGS__;           \
+  Name##Type Name;
 struct PlatformCalls {
-  decltype(&::FindFirstFileW) FindFirstFileW;
-  decltype(&::FindFirstFileExW) FindFirstFileExW;
-  decltype(&::FindNextFileW) FindNextFileW;
-  decltype(&::FindClose) FindClose;
-  decltype(&::CreateFileW) CreateFileW;
-  decltype(&::ReadFile) ReadFile;
-  decltype(&::SetFilePointerEx) SetFilePointerEx;
-  decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
-  decltype(&::CloseHandle) CloseHandle;
-  decltype(&::DeleteFileW) DeleteFileW;
-  decltype(&::RemoveDirectoryW) RemoveDirectoryW;
-  decltype(&::GetFullPathNameW) GetFullPathNameW;
-  decltype(&::InitializeCriticalSectionAndSpinCount)
-      InitializeCriticalSectionAndSpinCount;
-  DWORD (*WaitCriticalSection)(LPCRITICAL_SECTION cs);
-  decltype(&::LeaveCriticalSection) LeaveCriticalSection;
-  decltype(&::DeleteCriticalSection) DeleteCriticalSection;
-  LONG (*InterlockedIncrement)(LONG volatile *value);
-  LONG (*InterlockedDecrement)(LONG volatile *value);
-  decltype(&::GetLastError) GetLastError;
-  decltype(&::SetLastError) SetLastError;
-  decltype(&::FormatMessageW) FormatMessageW;
-  decltype(&::CryptAcquireContextW) CryptAcquireContextW;
-  decltype(&::CryptCreateHash) CryptCreateHash;
-  decltype(&::CryptGetHashParam) CryptGetHashParam;
-  decltype(&::CryptHashData) CryptHashData;
-  decltype(&::CryptDestroyHash) CryptDestroyHash;
-  decltype(&::CryptReleaseContext) CryptReleaseContext;
-  decltype(&::wsprintfW) wsprintfW;
-  decltype(&::MessageBoxW) MessageBoxW;
-  void *(*malloc)(size_t size);
-  void (*free)(void *block);
+  TWINSIFT_PLATFORM_CALLS(TWINSIFT_PLATFORM_MEMBER)
 };
+#undef TWINSIFT_PLATFORM_MEMBER
 
 // The table the core calls through. Starts with the build's own
 // implementations; only tests change it.
@@ -118,7 +119,7 @@ DWORD PrintWriteError(void);
 // UTF-8 byte, in every line. Ordinary names come out unchanged. Can't fail.
 std::wstring ShowPath(const wchar_t *path, int commandLine);
 
-// The status line of a long run (app/progress.cpp). StderrIsTerminal and
+// The status line of a long run (common/progress.cpp). StderrIsTerminal and
 // StdoutIsTerminal: 1 when that stream is an interactive terminal (a
 // console on Windows), else 0 (a file, a pipe, the null device). PrintErrW
 // writes text to standard error at once, unformatted and unbuffered,

@@ -1,4 +1,5 @@
-// The Linux build's table of platform calls: the stand-ins themselves.
+// The Linux build's table of platform calls: the stand-ins themselves, each
+// entry the function of its own name.
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -12,37 +13,6 @@ DWORD WaitCriticalSection(LPCRITICAL_SECTION cs) {
 
 }  // namespace
 
-PlatformCalls platformCalls = {
-    .FindFirstFileW = FindFirstFileW,
-    .FindFirstFileExW = FindFirstFileExW,
-    .FindNextFileW = FindNextFileW,
-    .FindClose = FindClose,
-    .CreateFileW = CreateFileW,
-    .ReadFile = ReadFile,
-    .SetFilePointerEx = SetFilePointerEx,
-    .GetFileInformationByHandle = GetFileInformationByHandle,
-    .CloseHandle = CloseHandle,
-    .DeleteFileW = DeleteFileW,
-    .RemoveDirectoryW = RemoveDirectoryW,
-    .GetFullPathNameW = GetFullPathNameW,
-    .InitializeCriticalSectionAndSpinCount =
-        InitializeCriticalSectionAndSpinCount,
-    .WaitCriticalSection = WaitCriticalSection,
-    .LeaveCriticalSection = LeaveCriticalSection,
-    .DeleteCriticalSection = DeleteCriticalSection,
-    .InterlockedIncrement = InterlockedIncrement,
-    .InterlockedDecrement = InterlockedDecrement,
-    .GetLastError = GetLastError,
-    .SetLastError = SetLastError,
-    .FormatMessageW = FormatMessageW,
-    .CryptAcquireContextW = CryptAcquireContextW,
-    .CryptCreateHash = CryptCreateHash,
-    .CryptGetHashParam = CryptGetHashParam,
-    .CryptHashData = CryptHashData,
-    .CryptDestroyHash = CryptDestroyHash,
-    .CryptReleaseContext = CryptReleaseContext,
-    .wsprintfW = wsprintfW,
-    .MessageBoxW = MessageBoxW,
-    .malloc = malloc,
-    .free = free,
-};
+#define TWINSIFT_OWN_CALL(Name, ...) .Name = Name,
+PlatformCalls platformCalls = {TWINSIFT_PLATFORM_CALLS(TWINSIFT_OWN_CALL)};
+#undef TWINSIFT_OWN_CALL

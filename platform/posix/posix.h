@@ -9,26 +9,29 @@
 // Where each stand-in lives (platform/posix/), and what it is built on:
 //   find.cpp      FindFirstFileW, FindFirstFileExW, FindNextFileW,
 //                 FindClose (opendir, readdir, fstatat, stat)
-//   files.cpp     CreateFileW, ReadFile, GetFileInformationByHandle,
-//                 DeleteFileW, RemoveDirectoryW
-//                 (open, read, fstat, posix_fadvise, lstat, unlink, rmdir)
+//   files.cpp     CreateFileW, ReadFile, SetFilePointerEx,
+//                 GetFileInformationByHandle, DeleteFileW, RemoveDirectoryW
+//                 (open, read, lseek, fstat, posix_fadvise, lstat, unlink,
+//                 rmdir)
 //   handles.cpp   CloseHandle (close)
 //   fullpath.cpp  GetFullPathNameW (getcwd)
 //   calls.cpp     the table of these calls the core goes through
 //   sync.cpp      InitializeCriticalSection(AndSpinCount),
-//   EnterCriticalSection,
-//                 TryEnterCriticalSection, LeaveCriticalSection,
-//                 DeleteCriticalSection, InterlockedIncrement,
-//                 InterlockedDecrement
-//                 (recursive pthread mutexes, __atomic built-ins)
+//                 EnterCriticalSection, TryEnterCriticalSection,
+//                 LeaveCriticalSection, DeleteCriticalSection,
+//                 InterlockedIncrement, InterlockedDecrement
+//                 (a futex word, __atomic built-ins)
 //   errors.cpp    GetLastError, SetLastError, FormatMessageW
 //                 (errno translated in one switch)
 //   crypto.cpp    CryptAcquireContextW, CryptCreateHash, CryptGetHashParam,
 //                 CryptHashData, CryptDestroyHash, CryptReleaseContext
 //                 (OpenSSL SHA256_*)
 //   ui.cpp        wsprintfW, MessageBoxW (vswprintf, stderr, /dev/tty)
-//   output.cpp    PrintW, PrintWv, PrintA, PrintFlush, IsSwitchPrefix
+//   output.cpp    IsSwitchPrefix, and the UTF-8 encoding of standard output
+//                 for PrintW, PrintWv, PrintA, PrintFlush
+//                 (platform/shared/output.cpp)
 //   progress.cpp  StderrIsTerminal, StdoutIsTerminal, PrintErrW (isatty)
+//   showpath.cpp  ShowPath
 //   encoding.cpp  WideFromBytes, BytesFromWide
 #pragma once
 

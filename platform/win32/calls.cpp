@@ -7,9 +7,22 @@
 
 namespace {
 
+// Each entry is the function of its name as seen from here: the one in this
+// namespace when there is one, else the system's.
+
+// The path-taking calls: the long-path wrappers of longpath.cpp.
+const auto FindFirstFileW = TsFindFirstFileW;
+const auto FindFirstFileExW = TsFindFirstFileExW;
+const auto CreateFileW = TsCreateFileW;
+const auto DeleteFileW = TsDeleteFileW;
+const auto RemoveDirectoryW = TsRemoveDirectoryW;
+// An open file's identity (identity.cpp).
+const auto GetFileInformationByHandle = TsGetFileInformationByHandle;
+
 // Without the debug record the system would otherwise allocate for every
 // critical section: one heap block per size group saved.
-BOOL WINAPI InitLock(LPCRITICAL_SECTION cs, DWORD spin) {
+BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs,
+                                                  DWORD spin) {
   return InitializeCriticalSectionEx(cs, spin, CRITICAL_SECTION_NO_DEBUG_INFO);
 }
 
@@ -19,41 +32,17 @@ DWORD WaitCriticalSection(LPCRITICAL_SECTION cs) {
 }
 
 // Compiler intrinsics on this build: given an address of their own here.
-LONG Increment(LONG volatile *value) { return InterlockedIncrement(value); }
-LONG Decrement(LONG volatile *value) { return InterlockedDecrement(value); }
+LONG InterlockedIncrement(LONG volatile *value) {
+  return ::InterlockedIncrement(value);
+}
+LONG InterlockedDecrement(LONG volatile *value) {
+  return ::InterlockedDecrement(value);
+}
+
+#define TWINSIFT_OWN_CALL(Name, ...) .Name = Name,
+const PlatformCalls own = {TWINSIFT_PLATFORM_CALLS(TWINSIFT_OWN_CALL)};
+#undef TWINSIFT_OWN_CALL
 
 }  // namespace
 
-PlatformCalls platformCalls = {
-    .FindFirstFileW = TsFindFirstFileW,
-    .FindFirstFileExW = TsFindFirstFileExW,
-    .FindNextFileW = FindNextFileW,
-    .FindClose = FindClose,
-    .CreateFileW = TsCreateFileW,
-    .ReadFile = ReadFile,
-    .SetFilePointerEx = SetFilePointerEx,
-    .GetFileInformationByHandle = TsGetFileInformationByHandle,
-    .CloseHandle = CloseHandle,
-    .DeleteFileW = TsDeleteFileW,
-    .RemoveDirectoryW = TsRemoveDirectoryW,
-    .GetFullPathNameW = GetFullPathNameW,
-    .InitializeCriticalSectionAndSpinCount = InitLock,
-    .WaitCriticalSection = WaitCriticalSection,
-    .LeaveCriticalSection = LeaveCriticalSection,
-    .DeleteCriticalSection = DeleteCriticalSection,
-    .InterlockedIncrement = Increment,
-    .InterlockedDecrement = Decrement,
-    .GetLastError = GetLastError,
-    .SetLastError = SetLastError,
-    .FormatMessageW = FormatMessageW,
-    .CryptAcquireContextW = CryptAcquireContextW,
-    .CryptCreateHash = CryptCreateHash,
-    .CryptGetHashParam = CryptGetHashParam,
-    .CryptHashData = CryptHashData,
-    .CryptDestroyHash = CryptDestroyHash,
-    .CryptReleaseContext = CryptReleaseContext,
-    .wsprintfW = wsprintfW,
-    .MessageBoxW = MessageBoxW,
-    .malloc = malloc,
-    .free = free,
-};
+PlatformCalls platformCalls = own;
