@@ -4,16 +4,18 @@
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/windows-release/wineprefix}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Debian's wine64 puts no wineserver on PATH.
+WINESERVER="${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
 
 wine_start() {
   mkdir -p "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 || true
   fi
-  wineserver -p </dev/null >/dev/null 2>&1 &
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
   trap wine_stop EXIT
 }
 
 wine_stop() {
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
 }
