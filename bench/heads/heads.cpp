@@ -91,11 +91,13 @@ int main(int argc, char **argv) {
       return 1;
     }
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const Found &a, const Found &b) { return a.size < b.size; });
+  std::stable_sort(
+      found.begin(), found.end(),
+      [](const Found &a, const Found &b) { return a.size < b.size; });
   uint64_t files = 0, bytes = 0;
   for (size_t from = 0, to; from < found.size(); from = to) {
-    for (to = from + 1; to < found.size() && found[to].size == found[from].size;)
+    for (to = from + 1;
+         to < found.size() && found[to].size == found[from].size;)
       to++;
     CountGroup(from, to, files, bytes);
   }
