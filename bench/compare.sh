@@ -53,17 +53,22 @@
 # Real tree: a large folder already on the machine (--real-tree, default
 # /usr; none leaves it out), searched report only, `-a -r`, never with -d;
 # the peers run on it as on the corpora (rmlint, as it runs by default,
-# leaves hidden files out and syncs every file to map its extents: about
-# two and a half minutes a run on /usr here). Cold rounds too, unless
-# --no-cold or --no-real-cold. The tree is listed before and after; a
-# change meanwhile (a package installed) is noted under its table.
+# leaves hidden files out, and calls fsync on every file whose extents it
+# maps, which waits on every other writer of the disk: 170 s a run on /usr
+# on a busy machine). Cold rounds too, unless --no-cold or --no-real-cold.
+# The tree is listed before and after; a change meanwhile (a package
+# installed) is noted under its table.
 #
 # --only takes the corpora named (comma-separated) and no others.
 #
 # Output: markdown tables on standard output (README.md holds the last
-# ones); progress on standard error. With --runs 5 on 2 cores: about 20
-# minutes for the generated corpora and 30 more for /usr, 20 of them
-# rmlint's.
+# ones); progress on standard error. With --runs 1 the whole run took 21
+# minutes on 2 cores shared with other builds, 4 of them writing corpora,
+# listing and warming, 8 of them rmlint's (its syncs: 106 s on the many
+# small files there, 9 s on a quiet machine); each more round adds about
+# 17 minutes at that load, 9 of them the real tree's cold round
+# (--no-real-cold leaves it out). --runs 5: about 1.5 hours at that load,
+# 30 to 40 minutes on a quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -301,7 +306,7 @@ run_corpus() {
       nodgst) dgst=no ;;
     esac
   done
-  say "$key: warming the page cache"
+  say "$key: $([ "$round_cold" = yes ] && echo "first run" || echo "warming the page cache")"
   if [ "$data" = yes ] && [ "$round_cold" = no ]; then
     find "${dirs[@]}" -type f -print0 | xargs -0 cat > /dev/null ||
       say "$key: some files could not be read"
