@@ -41,9 +41,27 @@ DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
 
 // hashCalcSHA256Identify for a call off the main thread: prints nothing and
 // leaves the progress to the caller. *debugText is the message the call
-// would have printed under Debug, or null.
+// would have printed under Debug, or null. buffer (HASH_READ_SIZE bytes,
+// may be null) is the caller's read buffer, lent for the call.
 DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
-                          FileIdentity *id, const wchar_t **debugText);
+                          FileIdentity *id, const wchar_t **debugText,
+                          BYTE *buffer = nullptr);
+
+// Where the reads of a whole file go, in file order: buffer gives the place
+// for the next read (HASH_READ_SIZE bytes), take is handed the bytes read
+// there (FALSE when feeding them failed, with the last error set).
+struct HashSink {
+  BYTE *(*buffer)(HashSink *sink);
+  BOOL (*take)(HashSink *sink, DWORD got);
+};
+
+// The read loop of every whole-file hashing, on any thread: opens path,
+// fills id (may be null; size: the bytes read) and hands every read of
+// HASH_READ_SIZE bytes to sink, front to back. Returns 0 at the end of the
+// file, or the code of the failing step with *debugText its message.
+// Prints nothing; the file is closed before it returns.
+DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
+                    const wchar_t **debugText);
 
 // The head of a file, to compare same-size files before hashing them whole:
 // opens the file as hashCalcSHA256 does and makes its first read, of

@@ -76,48 +76,44 @@ void givePiece(HashWorkers *w, size_t hasher, Piece p) {
   w->piecesCv[hasher].notify_one();
 }
 
-// Fills one slab from the file. False at the end of the file or on a read
-// error (recorded in the job).
-bool fillSlab(HashJob *job, HANDLE file, BYTE *data, DWORD *used) {
-  *used = 0;
-  while (*used + HASH_READ_SIZE <= HASH_SLAB_BYTES) {
-    DWORD got = 0;
-    if (!platformCalls.ReadFile(file, data + *used, HASH_READ_SIZE, &got,
-                                nullptr)) {
-      job->rc = platformCalls.GetLastError();
-      job->debugText = L"hashCalcSHA256 - ReadFile failed.\n";
-      return false;
-    }
-    if (got == 0) return false;
-    *used += got;
-    job->id.size += got;
+// The reader's sink: reads fill a slab of the pool, which goes to the
+// file's hasher when it is full (and, partly filled, at the end).
+struct SlabSink {
+  HashSink sink;
+  HashWorkers *w;
+  HashJob *job;
+  size_t hasher;
+  int slab;
+  DWORD used;
+};
+
+BYTE *slabBuffer(HashSink *sink) {
+  SlabSink *s = reinterpret_cast<SlabSink *>(sink);
+  if (s->slab < 0) {
+    s->slab = takeSlab(s->w);
+    s->used = 0;
   }
-  return true;
+  return s->w->slabs[s->slab] + s->used;
+}
+
+BOOL slabTake(HashSink *sink, DWORD got) {
+  SlabSink *s = reinterpret_cast<SlabSink *>(sink);
+  s->used += got;
+  if (s->used + HASH_READ_SIZE > HASH_SLAB_BYTES) {
+    givePiece(s->w, s->hasher, {s->job, s->slab, s->used});
+    s->slab = -1;
+  }
+  return TRUE;  // a failed digest is the hasher's to report
 }
 
 // Reads one whole file into slabs for one hasher, then marks its end.
 void readWhole(HashWorkers *w, HashJob *job) {
   job->rc = hashBeginQuiet(&job->hash, &job->debugText);
   if (job->rc != 0) return finish(w, job);
-  HANDLE file = platformCalls.CreateFileW(
-      job->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    job->rc = platformCalls.GetLastError();
-    job->debugText = L"Err: Could not open file.\n";
-    platformCalls.CryptDestroyHash(job->hash);
-    return finish(w, job);
-  }
-  FileIdentityFromHandle(file, &job->id);
-  job->id.size = 0;
   const size_t hasher = w->nextHasher++ % w->pieces.size();
-  for (bool more = true; more;) {
-    int slab = takeSlab(w);
-    DWORD used = 0;
-    more = fillSlab(job, file, w->slabs[slab], &used);
-    givePiece(w, hasher, {job, slab, used});
-  }
-  platformCalls.CloseHandle(file);
+  SlabSink sink = {{slabBuffer, slabTake}, w, job, hasher, -1, 0};
+  job->rc = hashReadWhole(job->path, &job->id, &sink.sink, &job->debugText);
+  if (sink.slab >= 0) givePiece(w, hasher, {job, sink.slab, sink.used});
   givePiece(w, hasher, {job, -1, 0});
 }
 
