@@ -1,11 +1,11 @@
 // The hashing pass: hashes every size group reached from a source file and
 // hands each source file to the match report.
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <functional>
 #include <map>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -277,47 +277,66 @@ void hashGroup(linklist *files, Runner *run) {
   setAsideAliases(members);
 }
 
-// A large group is indexed after each hashing of it, so that a source
+// Every hashed group is indexed after each hashing of it, so that a source
 // visit looks only at the records of its own digest: visiting every source
-// file of a group of n files then costs O(n log n), not O(n^2).
-const DWORD kIndexedGroup = 64;
-
-using Digest = std::array<uint8_t, SHA256_BYTES>;
-
+// file of a group of n files costs O(n log n), not O(n^2). The index of a
+// group is dropped once each of its source records has been visited.
 struct GroupIndex {
-  std::unordered_map<std::wstring_view, FileRecord *> byPath;  // first record
-  std::map<Digest, std::vector<FileRecord *>> byDigest;        // valid only
+  std::vector<FileRecord *> members;   // list order
+  std::vector<FileRecord *> byPath;    // by stored path
+  std::vector<FileRecord *> byDigest;  // valid digests, then list order
+  uint32_t sourcesLeft = 0;            // source records not yet visited
 };
 
 using GroupIndexes = std::unordered_map<const linklist *, GroupIndex>;
 
+bool digestLess(const FileRecord *a, const FileRecord *b) {
+  return memcmp(a->hash, b->hash, SHA256_BYTES) < 0;
+}
+
 GroupIndex buildIndex(linklist *files) {
   GroupIndex index;
-  ListElement *cursor = nullptr;
-  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor)) {
-    index.byPath.emplace(r->path, r);
-    if (!r->fHashed || r->fSetAside) continue;
-    Digest d;
-    memcpy(d.data(), r->hash, SHA256_BYTES);
-    index.byDigest[d].push_back(r);
+  index.members = groupMembers(files);
+  index.byPath = index.members;
+  for (FileRecord *r : index.members) {
+    if (r->fInSource) index.sourcesLeft++;
+    if (r->fHashed && !r->fSetAside) index.byDigest.push_back(r);
   }
+  std::stable_sort(index.byDigest.begin(), index.byDigest.end(), digestLess);
+  std::sort(index.byPath.begin(), index.byPath.end(),
+            [](const FileRecord *a, const FileRecord *b) {
+              return std::less<const wchar_t *>{}(a->path, b->path);
+            });
   return index;
+}
+
+// The group's first record of source path s. A source record shares its
+// stored path with its group's record, which comes before any destination
+// record of the same spelling; other spellings are looked for by text.
+FileRecord *findSource(const wchar_t *s, const GroupIndex &index) {
+  auto less = [](const FileRecord *a, const wchar_t *p) {
+    return std::less<const wchar_t *>{}(a->path, p);
+  };
+  auto at = std::lower_bound(index.byPath.begin(), index.byPath.end(), s, less);
+  if (at != index.byPath.end() && (*at)->path == s) return *at;
+  for (FileRecord *r : index.members)
+    if (wcscmp(r->path, s) == 0) return r;
+  return nullptr;
 }
 
 // Reports the set of source path s in an indexed group: the same block, in
 // the same order, as a walk of the whole group.
 void reportIndexed(const wchar_t *s, const GroupIndex &index) {
-  auto r = index.byPath.find(s);
-  if (r == index.byPath.end()) {
+  FileRecord *r = findSource(s, index);
+  if (r == nullptr) {
     DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
     return;
   }
-  if (!r->second->fHashed || r->second->fSetAside) return;  // matches nothing
-  Digest d;
-  memcpy(d.data(), r->second->hash, SHA256_BYTES);
-  auto set = index.byDigest.find(d);
-  if (set != index.byDigest.end()) ReportMatchesOf(r->second, set->second);
+  if (!r->fHashed || r->fSetAside) return;  // matches nothing
+  auto set = std::equal_range(index.byDigest.begin(), index.byDigest.end(), r,
+                              digestLess);
+  if (set.first == set.second) return;
+  ReportMatchesOf(r, std::vector<FileRecord *>(set.first, set.second));
 }
 
 // Hashes the group of one source record when needed and reports its match.
@@ -332,14 +351,15 @@ void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes,
   FileRecord *first = linklist_FindFirst(g->files, &cursor);
   bool hashed = first != nullptr && !first->fHashed;
   if (hashed) hashGroup(g->files, run);
-  if (linklist_GetCount(g->files) < kIndexedGroup) {
-    CompareHashesDisplayMatches(s->path, g->files);
-    return;
-  }
   auto it = indexes->find(g->files);
-  if (hashed || it == indexes->end())
-    it = indexes->insert_or_assign(g->files, buildIndex(g->files)).first;
+  if (hashed || it == indexes->end()) {
+    GroupIndex index = buildIndex(g->files);
+    if (it != indexes->end()) index.sourcesLeft = it->second.sourcesLeft;
+    it = indexes->insert_or_assign(g->files, std::move(index)).first;
+  }
   reportIndexed(s->path, it->second);
+  if (it->second.sourcesLeft > 0 && --it->second.sourcesLeft == 0)
+    indexes->erase(it);
 }
 
 }  // namespace
