@@ -145,23 +145,27 @@ struct Planned {
 };
 
 // Where the reads and digests run: on the workers, started for the first
-// group that needs them, or on this thread when they can't be had.
+// group that needs them, or on this thread when they can't be had. Jobs
+// for the workers wait in the outbox, so that the jobs of a run of groups
+// go to them in one hand-off.
 struct Runner {
   HashWorkers *workers = nullptr;
   bool tried = false;
+  std::vector<HashJob *> outbox;
 };
 
-// Files smaller than this are read and hashed on the main thread: handing
-// one to the workers and back costs about what hashing it does.
-const uint64_t kWorkersFrom = 128 * 1024;
-
-bool useWorkers(Runner *run, uint64_t size) {
-  if (size < kWorkersFrom) return false;
+bool useWorkers(Runner *run) {
   if (!run->tried) {
     run->tried = true;
     run->workers = hashWorkersStart();
   }
   return run->workers != nullptr;
+}
+
+void flush(Runner *run) {
+  if (run->outbox.empty()) return;
+  hashWorkersSubmit(run->workers, run->outbox.data(), run->outbox.size());
+  run->outbox.clear();
 }
 
 // The heads of a group, from its finished head jobs; the identity each saw
@@ -209,8 +213,8 @@ void submitStage(Runner *run, Planned *p) {
     batch.push_back(&job);
   }
   p->pending.store(static_cast<int32_t>(batch.size()));
-  if (useWorkers(run, p->members.empty() ? 0 : p->members[0]->size)) {
-    hashWorkersSubmit(run->workers, batch.data(), batch.size());
+  if (useWorkers(run)) {
+    run->outbox.insert(run->outbox.end(), batch.begin(), batch.end());
     return;
   }
   for (HashJob *job : batch) hashRunJob(job);
@@ -423,6 +427,7 @@ void pump(Pass *pass) {
     for (auto &p : pass->ahead) moved |= advance(&pass->run, p.get());
   }
   lookAhead(pass);
+  flush(&pass->run);
 }
 
 // Hashes the group now (planned ahead, or planned at this visit) and takes
@@ -443,6 +448,7 @@ void hashGroup(Pass *pass, linklist *files) {
     pump(pass);
     while (advance(&pass->run, p)) {
     }
+    flush(&pass->run);
     if (p->stage == Planned::kDone || pass->run.workers == nullptr) break;
     hashWorkersWaitAny(pass->run.workers, &pass->seen);
   }
@@ -493,6 +499,7 @@ void drain(Pass *pass) {
   for (auto &p : pass->ahead) {
     while (p->stage != Planned::kDone) {
       if (advance(&pass->run, p.get())) continue;
+      flush(&pass->run);
       hashWorkersWaitAny(pass->run.workers, &pass->seen);
     }
   }

@@ -99,6 +99,12 @@ DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
 #define HASH_POOL_SLABS 4
 #define HASH_POOL_BYTES (HASH_POOL_SLABS * HASH_SLAB_BYTES)
 
+// A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up to
+// HASH_BATCH_JOBS files and HASH_BATCH_BYTES bytes: one hand-off each.
+#define HASH_BATCH_FILE_BYTES (128 * 1024)
+#define HASH_BATCH_BYTES (1024 * 1024)
+#define HASH_BATCH_JOBS 64
+
 struct HashJob {
   const wchar_t *path;
   int32_t whole;      // 1: the SHA-256 of the whole file; 0: its first read

@@ -230,8 +230,21 @@ bool takeWork(HashWorkers *w, size_t me, Piece *piece,
     mine.pop_front();
     return true;
   }
-  batch->push_back(w->own.top());
-  w->own.pop();
+  // Small files go in runs: one hand-off for many of them, and still a
+  // share of the queue left for each other hasher.
+  const size_t share = (w->own.size() + w->hashers.size() - 1) /
+                       (w->hashers.empty() ? 1 : w->hashers.size());
+  uint64_t bytes = 0;
+  do {
+    HashJob *job = w->own.top();
+    const bool large = job->size >= HASH_BATCH_FILE_BYTES;
+    if (large && !batch->empty()) break;
+    batch->push_back(job);
+    bytes += job->size;
+    w->own.pop();
+    if (large) break;
+  } while (!w->own.empty() && batch->size() < share &&
+           bytes < HASH_BATCH_BYTES && batch->size() < HASH_BATCH_JOBS);
   return false;
 }
 
