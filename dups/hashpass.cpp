@@ -101,9 +101,10 @@ std::vector<FileRecord *> groupMembers(linklist *files) {
   return members;
 }
 
-// Files of more than one read are first compared by their first read: a
-// file that takes a single read is hashed whole at the same cost.
-const uint64_t kHeadsFrom = HASH_READ_SIZE + 1;
+// Files larger than one head are first compared by their heads: only a
+// file whose head has a twin is read whole. A file of one head or less is
+// hashed whole at the cost of its head.
+const uint64_t kHeadsFrom = HASH_HEAD_SIZE + 1;
 
 bool plainHashing() {
   if (hashPassPlain != 0) return true;
