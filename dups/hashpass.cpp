@@ -17,6 +17,7 @@
 #include "hash/hash.h"
 
 int hashPassPlain = 0;
+HashPassReads hashPassReads;
 
 namespace {
 
@@ -153,7 +154,17 @@ struct Runner {
   HashWorkers *workers = nullptr;
   bool tried = false;
   std::vector<HashJob *> outbox;
+  DeviceAnswers *devices = nullptr;
 };
+
+// Whether the one reader reads the file: when its volume has a seek
+// penalty, or when that can't be told (see the README for why).
+bool readByOneReader(Runner *run, const wchar_t *path) {
+  if (run->devices == nullptr) run->devices = hashDevicesNew();
+  const bool one = hashSeekPenalty(run->devices, path) != kSeekNone;
+  (one ? hashPassReads.oneReader : hashPassReads.ownReads)++;
+  return one;
+}
 
 bool useWorkers(Runner *run) {
   if (!run->tried) {
@@ -199,6 +210,7 @@ void takeHeads(Planned *p) {
 // digest of every member its head did not settle.
 void submitStage(Runner *run, Planned *p) {
   const bool whole = p->stage == Planned::kWholes;
+  const bool workers = useWorkers(run);
   std::vector<HashJob *> batch;
   for (size_t i = 0; i < p->members.size(); i++) {
     p->queued[i] = !(whole && p->byHeads && p->heads.settled(i));
@@ -212,9 +224,10 @@ void submitStage(Runner *run, Planned *p) {
     job.size = p->members[i]->size;
     job.pending = &p->pending;
     batch.push_back(&job);
+    if (workers) job.oneReader = readByOneReader(run, job.path) ? 1 : 0;
   }
   p->pending.store(static_cast<int32_t>(batch.size()));
-  if (useWorkers(run)) {
+  if (workers) {
     run->outbox.insert(run->outbox.end(), batch.begin(), batch.end());
     return;
   }
@@ -510,6 +523,7 @@ void drain(Pass *pass) {
 }  // namespace
 
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
+  hashPassReads = HashPassReads{};
   Pass pass;
   pass.tree = tree;
   pass.sourceList = sourceList;
@@ -519,6 +533,7 @@ void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
     keepAhead(&pass, cursor);
     visitSource(&pass, s);
   }
+  if (pass.run.devices != nullptr) hashDevicesFree(pass.run.devices);
   if (pass.run.workers == nullptr) return;
   drain(&pass);
   hashWorkersStop(pass.run.workers);

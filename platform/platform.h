@@ -22,6 +22,7 @@
 //   CryptHashData, CryptDestroyHash, CryptReleaseContext   SHA-256
 //   wsprintfW, MessageBoxW       the end-of-run memory notice
 //   malloc, free                 the allocations whose failure is reported
+//   DeviceIoControl              whether a file's volume has a seek penalty
 //
 // The core reaches every one of them through one table, platformCalls
 // below, never by name: each entry holds the call's current
@@ -83,6 +84,7 @@ struct PlatformCalls {
   decltype(&::MessageBoxW) MessageBoxW;
   void *(*malloc)(size_t size);
   void (*free)(void *block);
+  decltype(&::DeviceIoControl) DeviceIoControl;
 };
 
 // The table the core calls through. Starts with the build's own

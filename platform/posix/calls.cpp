@@ -45,4 +45,5 @@ PlatformCalls platformCalls = {
     .MessageBoxW = MessageBoxW,
     .malloc = malloc,
     .free = free,
+    .DeviceIoControl = DeviceIoControl,
 };

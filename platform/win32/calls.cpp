@@ -56,4 +56,5 @@ PlatformCalls platformCalls = {
     .MessageBoxW = MessageBoxW,
     .malloc = malloc,
     .free = free,
+    .DeviceIoControl = DeviceIoControl,
 };

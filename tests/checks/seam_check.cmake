@@ -10,7 +10,7 @@ set(calls
     LeaveCriticalSection DeleteCriticalSection InterlockedIncrement
     InterlockedDecrement GetLastError SetLastError FormatMessageW
     CryptAcquireContextW CryptCreateHash CryptGetHashParam CryptHashData
-    CryptDestroyHash CryptReleaseContext wsprintfW MessageBoxW)
+    CryptDestroyHash CryptReleaseContext wsprintfW MessageBoxW DeviceIoControl)
 list(JOIN calls "|" alternatives)
 set(direct "(^|[^.>:A-Za-z0-9_])(${alternatives})[ ]*\\(")
 
