@@ -155,6 +155,7 @@ struct Runner {
   bool tried = false;
   std::vector<HashJob *> outbox;
   DeviceAnswers *devices = nullptr;
+  uint64_t filesHere = 0;  // hashed on this thread before the start
 };
 
 // Whether the one reader reads the file: when its volume has a seek
@@ -166,8 +167,22 @@ bool readByOneReader(Runner *run, const wchar_t *path) {
   return one;
 }
 
-bool useWorkers(Runner *run) {
+// The workers start with the first group worth them: kStartBytes to read,
+// or kStartMembers files, or once kStartFiles were hashed here. A small
+// run is over before threads would have started.
+const uint64_t kStartBytes = 1024 * 1024;
+const size_t kStartMembers = 32;
+const uint64_t kStartFiles = 256;
+
+bool useWorkers(Runner *run, const Planned *p) {
   if (!run->tried) {
+    const size_t n = p->members.size();
+    const uint64_t size = n == 0 ? 0 : p->members[0]->size;
+    if (size * n < kStartBytes && n < kStartMembers &&
+        run->filesHere < kStartFiles) {
+      run->filesHere += n;
+      return false;
+    }
     run->tried = true;
     run->workers = hashWorkersStart();
   }
@@ -210,7 +225,7 @@ void takeHeads(Planned *p) {
 // digest of every member its head did not settle.
 void submitStage(Runner *run, Planned *p) {
   const bool whole = p->stage == Planned::kWholes;
-  const bool workers = useWorkers(run);
+  const bool workers = useWorkers(run, p);
   std::vector<HashJob *> batch;
   for (size_t i = 0; i < p->members.size(); i++) {
     p->queued[i] = !(whole && p->byHeads && p->heads.settled(i));

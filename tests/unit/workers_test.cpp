@@ -56,7 +56,7 @@ class WorkersTest : public E2ETest {
   // Groups of small files (one head or less, and more) and of files of
   // several reads, each with a pair of twins.
   void MakeTree() {
-    for (size_t size : {1000u, 4096u, 9000u, 200000u}) {
+    for (size_t size : {1000u, 4096u, 9000u, 300000u}) {
       const std::string base(size, 'a');
       const std::string d = "d/" + std::to_string(size);
       MakeFile(d + "a", base);
