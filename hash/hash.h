@@ -154,8 +154,9 @@ HashWorkers *hashWorkersStart(void);
 // Queues n jobs in one hand-off (paths stay valid and jobs in place until
 // they are done).
 void hashWorkersSubmit(HashWorkers *w, HashJob *const *jobs, size_t n);
-// Returns once a job is done that was not when *seen was last set (set
-// it to 0 first); *seen is then brought up to date.
+// Returns once a stage has ended (the last job of a pending count is done,
+// or a job without one) that had not when *seen was last set (set it to 0
+// first); *seen is then brought up to date.
 void hashWorkersWaitAny(HashWorkers *w, uint64_t *seen);
 // Ends the threads (every queued job run first) and releases the buffers.
 void hashWorkersStop(HashWorkers *w);

@@ -14,12 +14,20 @@
 
 namespace {
 
-// A buffer of the pool handed from the reader to a hasher; slab -1 marks
-// the end of a file.
-struct Piece {
+// What a slab of the pool holds when the reader hands it to a hasher: the
+// bytes of one or more files, each run of one file a segment, in file
+// order; end marks the last bytes of a file. Small files share a slab, so
+// that one hand-off carries many of them.
+struct Segment {
   HashJob *job;
-  int slab;
+  DWORD at;
   DWORD used;
+  bool end;
+};
+
+// A slab handed to a hasher (its segments are the slab's).
+struct Piece {
+  int slab;
 };
 
 // The job to run first on top: the lowest (order, index).
@@ -58,10 +66,11 @@ struct HashWorkers {
   JobQueue read;                          // jobs of the one reader
   std::vector<std::deque<Piece>> pieces;  // one queue per hasher
   std::vector<BYTE *> slabs;              // the reader's pool
+  std::vector<std::vector<Segment>> segments;  // per slab
   std::vector<int> freeSlabs;
   std::vector<BYTE *> buffers;  // each hasher's read buffer
   size_t nextHasher = 0;
-  uint64_t completed = 0;
+  uint64_t completed = 0;  // stages finished: jobs whose pending reached 0
   bool readerStopping = false;
   bool hashersStopping = false;
   std::thread reader;
@@ -70,16 +79,18 @@ struct HashWorkers {
 
 namespace {
 
-void completeLocked(HashWorkers *w, HashJob *job) {
+// Marks the job done. True when that ends its stage (the last job of its
+// pending count): only then has the main thread something to do.
+bool completeLocked(HashWorkers *w, HashJob *job) {
   job->done = 1;
-  if (job->pending != nullptr) job->pending->fetch_sub(1);
+  if (job->pending != nullptr && job->pending->fetch_sub(1) != 1) return false;
   w->completed++;
+  return true;
 }
 
 void complete(HashWorkers *w, HashJob *job) {
   std::lock_guard<std::mutex> lock(w->m);
-  completeLocked(w, job);
-  w->doneCv.notify_all();
+  if (completeLocked(w, job)) w->doneCv.notify_all();
 }
 
 void runHead(HashJob *job, BYTE *buffer) {
@@ -121,53 +132,92 @@ void givePiece(HashWorkers *w, size_t hasher, Piece p) {
   w->hasherCv.notify_all();
 }
 
-// The reader's sink: reads fill a slab of the pool, which goes to the
-// file's hasher when it is full (and, partly filled, at the end).
+// The reader's slab being filled, kept from one file to the next, and the
+// hasher it goes to.
+struct OpenSlab {
+  int slab = -1;
+  DWORD used = 0;
+  size_t hasher = 0;
+};
+
+// Hands the open slab, if any, to its hasher.
+void handOver(HashWorkers *w, OpenSlab *open) {
+  if (open->slab < 0) return;
+  givePiece(w, open->hasher, {open->slab});
+  open->slab = -1;
+}
+
+// The reader's sink: reads fill the open slab, which goes to its hasher
+// when the next read would not fit. A file that goes on in a new slab
+// stays with its hasher.
 struct SlabSink {
   HashSink sink;
   HashWorkers *w;
   HashJob *job;
-  size_t hasher;
-  int slab;
-  DWORD used;
+  OpenSlab *open;
+  size_t hasher;  // the file's
+  DWORD at;       // where the file's bytes in the open slab begin
 };
 
 BYTE *slabBuffer(HashSink *sink) {
   SlabSink *s = reinterpret_cast<SlabSink *>(sink);
-  if (s->slab < 0) {
-    s->slab = takeSlab(s->w);
-    s->used = 0;
+  OpenSlab *o = s->open;
+  if (o->slab >= 0 && o->hasher != s->hasher) handOver(s->w, o);
+  if (o->slab < 0) {
+    o->slab = takeSlab(s->w);
+    o->used = 0;
+    o->hasher = s->hasher;
+    s->w->segments[o->slab].clear();
+    s->at = 0;
   }
-  return s->w->slabs[s->slab] + s->used;
+  return s->w->slabs[o->slab] + o->used;
+}
+
+void endSegment(SlabSink *s, bool end) {
+  OpenSlab *o = s->open;
+  s->w->segments[o->slab].push_back({s->job, s->at, o->used - s->at, end});
+  s->at = o->used;
 }
 
 BOOL slabTake(HashSink *sink, DWORD got) {
   SlabSink *s = reinterpret_cast<SlabSink *>(sink);
-  s->used += got;
-  if (s->used + HASH_READ_SIZE > HASH_SLAB_BYTES) {
-    givePiece(s->w, s->hasher, {s->job, s->slab, s->used});
-    s->slab = -1;
+  OpenSlab *o = s->open;
+  o->used += got;
+  if (o->used + HASH_READ_SIZE > HASH_SLAB_BYTES) {
+    endSegment(s, false);
+    handOver(s->w, o);
   }
   return TRUE;  // a failed digest is the hasher's to report
 }
 
-// Reads one whole file into slabs for one hasher, then marks its end.
-void readWhole(HashWorkers *w, HashJob *job) {
+// Reads one whole file into the open slab and the next ones, for one
+// hasher: the open slab's, or the next in turn.
+void readWhole(HashWorkers *w, HashJob *job, OpenSlab *open) {
   job->rc = hashBeginQuiet(&job->hash, &job->debugText);
   if (job->rc != 0) return complete(w, job);
-  const size_t hasher = w->nextHasher++ % w->pieces.size();
-  SlabSink sink = {{slabBuffer, slabTake}, w, job, hasher, -1, 0};
+  const size_t hasher =
+      open->slab >= 0 ? open->hasher : w->nextHasher++ % w->pieces.size();
+  SlabSink sink = {{slabBuffer, slabTake}, w, job, open, hasher, open->used};
   job->rc = hashReadWhole(job->path, &job->id, &sink.sink, &job->debugText);
-  if (sink.slab >= 0) givePiece(w, hasher, {job, sink.slab, sink.used});
-  givePiece(w, hasher, {job, -1, 0});
+  (void)slabBuffer(&sink.sink);  // the end needs a slab to be marked in
+  endSegment(&sink, true);
+  // Files in a slab: at most HASH_BATCH_JOBS per hand-off.
+  if (w->segments[open->slab].size() >= HASH_BATCH_JOBS) handOver(w, open);
 }
 
 void readerLoop(HashWorkers *w, size_t) {
   BYTE *head = w->slabs.back();  // the last slab is the reader's own
+  OpenSlab open;
   for (;;) {
     HashJob *job = nullptr;
     {
       std::unique_lock<std::mutex> lock(w->m);
+      if (w->read.empty() && open.slab >= 0) {
+        // Nothing more to read now: the hashers get what there is.
+        lock.unlock();
+        handOver(w, &open);
+        lock.lock();
+      }
       w->readerCv.wait(lock,
                        [w] { return w->readerStopping || !w->read.empty(); });
       if (w->read.empty()) return;
@@ -175,7 +225,7 @@ void readerLoop(HashWorkers *w, size_t) {
       w->read.pop();
     }
     if (job->whole) {
-      readWhole(w, job);
+      readWhole(w, job, &open);
     } else {
       runHead(job, head);
       complete(w, job);
@@ -202,22 +252,28 @@ void endWhole(HashJob *job) {
   platformCalls.CryptDestroyHash(job->hash);
 }
 
-void feed(HashWorkers *w, const Piece &p) {
-  HashJob *job = p.job;
-  if (job->hashRc == 0 && p.used > 0 &&
-      !platformCalls.CryptHashData(job->hash, w->slabs[p.slab], p.used, 0)) {
-    job->hashRc = platformCalls.GetLastError();
-    job->hashText = L"hashCalcSHA256 - CryptHashData failed.\n";
+// Digests a slab's segments, then gives the slab back and ends the files
+// that ended in it, under one lock.
+void digestPiece(HashWorkers *w, const Piece &p) {
+  std::vector<Segment> &segs = w->segments[p.slab];
+  for (const Segment &g : segs) {
+    HashJob *job = g.job;
+    if (job->hashRc == 0 && g.used > 0 &&
+        !platformCalls.CryptHashData(job->hash, w->slabs[p.slab] + g.at, g.used,
+                                     0)) {
+      job->hashRc = platformCalls.GetLastError();
+      job->hashText = L"hashCalcSHA256 - CryptHashData failed.\n";
+    }
+    if (g.end) endWhole(job);
   }
   std::lock_guard<std::mutex> lock(w->m);
+  bool ended = false;
+  for (const Segment &g : segs)
+    if (g.end) ended |= completeLocked(w, g.job);
+  segs.clear();
   w->freeSlabs.push_back(p.slab);
   w->slabsCv.notify_one();
-}
-
-void digestPiece(HashWorkers *w, const Piece &p) {
-  if (p.slab >= 0) return feed(w, p);
-  endWhole(p.job);
-  complete(w, p.job);
+  if (ended) w->doneCv.notify_all();
 }
 
 // Takes what a hasher does next, under the lock: a piece of the reader's
@@ -251,7 +307,7 @@ bool takeWork(HashWorkers *w, size_t me, Piece *piece,
 void hasherLoop(HashWorkers *w, size_t me) {
   std::vector<HashJob *> batch;
   for (;;) {
-    Piece p = {nullptr, 0, 0};
+    Piece p = {-1};
     bool isPiece = false;
     batch.clear();
     {
@@ -268,8 +324,9 @@ void hasherLoop(HashWorkers *w, size_t me) {
     }
     for (HashJob *job : batch) runOwn(job, w->buffers[me]);
     std::lock_guard<std::mutex> lock(w->m);
-    for (HashJob *job : batch) completeLocked(w, job);
-    w->doneCv.notify_all();
+    bool ended = false;
+    for (HashJob *job : batch) ended |= completeLocked(w, job);
+    if (ended) w->doneCv.notify_all();
   }
 }
 
@@ -306,6 +363,7 @@ HashWorkers *hashWorkersStart(void) {
   unsigned cores = std::thread::hardware_concurrency();
   w->pieces.resize(cores > 1 ? cores : 1);
   // The pool's slabs, the last one the reader's own, and the hashers'.
+  w->segments.resize(HASH_POOL_SLABS);
   bool ok = takeBuffers(&w->slabs, HASH_POOL_SLABS + 1, HASH_SLAB_BYTES) &&
             takeBuffers(&w->buffers, w->pieces.size(), HASH_READ_SIZE);
   for (int i = 0; ok && i < HASH_POOL_SLABS; i++) w->freeSlabs.push_back(i);
