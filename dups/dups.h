@@ -20,6 +20,15 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 // thread, without comparing first reads (tests compare the two ways).
 extern int hashPassPlain;
 
+// The jobs of the last hashing pass that went to the one reader (a volume
+// with a seek penalty, or one that could not tell) and to the hashers that
+// read their own files.
+struct HashPassReads {
+  uint32_t oneReader;
+  uint32_t ownReads;
+};
+extern HashPassReads hashPassReads;
+
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);
 // Destinations are read-only, also where one lies inside the source or is

@@ -1,11 +1,14 @@
 // The hashing pass: hashes every size group reached from a source file and
 // hands each source file to the match report.
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <deque>
+#include <functional>
 #include <map>
-#include <string_view>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "hash/hash.h"
 
 int hashPassPlain = 0;
+HashPassReads hashPassReads;
 
 namespace {
 
@@ -98,9 +102,10 @@ std::vector<FileRecord *> groupMembers(linklist *files) {
   return members;
 }
 
-// Files of more than one read are first compared by their first read: a
-// file that takes a single read is hashed whole at the same cost.
-const uint64_t kHeadsFrom = HASH_READ_SIZE + 1;
+// Files larger than one head are first compared by their heads: only a
+// file whose head has a twin is read whole. A file of one head or less is
+// hashed whole at the cost of its head.
+const uint64_t kHeadsFrom = HASH_HEAD_SIZE + 1;
 
 bool plainHashing() {
   if (hashPassPlain != 0) return true;
@@ -111,63 +116,6 @@ bool plainHashing() {
 #else
   return false;
 #endif
-}
-
-// Where the pass's reads and digests run: on the workers, started for the
-// first group that needs them, or on this thread when they can't be had.
-struct Runner {
-  HashWorkers *workers = nullptr;
-  bool tried = false;
-};
-
-// Files smaller than this are read and hashed on the main thread: handing
-// one to the workers and back costs about what hashing it does.
-const uint64_t kWorkersFrom = 128 * 1024;
-
-void submit(Runner *run, HashJob *job, uint64_t size) {
-  if (size < kWorkersFrom) {
-    hashRunJob(job);
-    return;
-  }
-  if (!run->tried) {
-    run->tried = true;
-    run->workers = hashWorkersStart();
-  }
-  if (run->workers != nullptr)
-    hashWorkersSubmit(run->workers, job);
-  else
-    hashRunJob(job);
-}
-
-void await(Runner *run, HashJob *job, uint64_t size) {
-  if (size >= kWorkersFrom && run->workers != nullptr)
-    hashWorkersWait(run->workers, job);
-}
-
-// Jobs queued ahead of the one the pass takes next: enough to keep the
-// reader and the hashers busy, few enough that a group of any size costs
-// no more than this many jobs.
-const size_t kInFlight = 64;
-
-// Runs a job for each of n members through the runner, at most kInFlight
-// queued at a time, and hands each to take in list order (every member
-// has the group's size). make fills the job of a member, or returns false
-// when the member needs none (take then gets it unrun).
-template <class Make, class Take>
-void runInOrder(Runner *run, size_t n, uint64_t size, Make make, Take take) {
-  std::vector<HashJob> ring(std::min(n, kInFlight));
-  std::vector<char> queued(ring.size(), 0);
-  size_t next = 0;
-  for (size_t i = 0; i < n; i++) {
-    for (; next < n && next < i + ring.size(); next++) {
-      HashJob *job = &ring[next % ring.size()];
-      queued[next % ring.size()] = make(next, job);
-      if (queued[next % ring.size()]) submit(run, job, size);
-    }
-    HashJob *job = &ring[i % ring.size()];
-    if (queued[i % ring.size()]) await(run, job, size);
-    take(i, *job);
-  }
 }
 
 // What the heads of a group told: a key per member, and the failures.
@@ -183,37 +131,148 @@ struct Heads {
   bool settled(size_t i) const { return failed.count(i) != 0 || lone(i); }
 };
 
-// The first read of every member, in list order; the identity it saw is
-// kept in the record.
-Heads readHeads(Runner *run, const std::vector<FileRecord *> &members) {
-  Heads h;
-  h.keys.resize(members.size());
-  std::vector<uint64_t> headKeys(members.size());
+// One group being hashed ahead of the pass: its members in list order,
+// one job each (the head read, then the whole-file digest where needed).
+// The results wait here until the pass visits the group.
+struct Planned {
+  linklist *files = nullptr;
+  uint64_t order = 0;
+  std::vector<FileRecord *> members;
+  std::vector<HashJob> jobs;
+  std::vector<char> queued;  // the member's job of this stage was run
+  bool byHeads = false;
+  Heads heads;
+  enum { kHeads, kWholes, kDone } stage = kHeads;
+  std::atomic<int32_t> pending{0};
+};
+
+// Where the reads and digests run: on the workers, started for the first
+// group that needs them, or on this thread when they can't be had. Jobs
+// for the workers wait in the outbox, so that the jobs of a run of groups
+// go to them in one hand-off.
+struct Runner {
+  HashWorkers *workers = nullptr;
+  bool tried = false;
+  std::vector<HashJob *> outbox;
+  DeviceAnswers *devices = nullptr;
+  uint64_t filesHere = 0;  // hashed on this thread before the start
+};
+
+// Whether the one reader reads the file: when its volume has a seek
+// penalty, or when that can't be told (see the README for why).
+bool readByOneReader(Runner *run, const wchar_t *path) {
+  if (run->devices == nullptr) run->devices = hashDevicesNew();
+  const bool one = hashSeekPenalty(run->devices, path) != kSeekNone;
+  (one ? hashPassReads.oneReader : hashPassReads.ownReads)++;
+  return one;
+}
+
+// The workers start with the first group worth them: kStartBytes to read,
+// or kStartMembers files, or once kStartFiles were hashed here. A small
+// run is over before threads would have started.
+const uint64_t kStartBytes = 1024 * 1024;
+const size_t kStartMembers = 32;
+const uint64_t kStartFiles = 256;
+
+bool useWorkers(Runner *run, const Planned *p) {
+  if (!run->tried) {
+    const size_t n = p->members.size();
+    const uint64_t size = n == 0 ? 0 : p->members[0]->size;
+    if (size * n < kStartBytes && n < kStartMembers &&
+        run->filesHere < kStartFiles) {
+      run->filesHere += n;
+      return false;
+    }
+    run->tried = true;
+    run->workers = hashWorkersStart();
+  }
+  return run->workers != nullptr;
+}
+
+void flush(Runner *run) {
+  if (run->outbox.empty()) return;
+  hashWorkersSubmit(run->workers, run->outbox.data(), run->outbox.size());
+  run->outbox.clear();
+}
+
+// The heads of a group, from its finished head jobs; the identity each saw
+// is kept in its record.
+void takeHeads(Planned *p) {
+  Heads &h = p->heads;
+  h.keys.resize(p->members.size());
+  std::vector<uint64_t> headKeys(p->members.size());
   size_t withTail = 0, withoutTail = 0;
-  auto make = [&](size_t i, HashJob *job) {
-    job->path = members[i]->path;
-    job->whole = 0;
-    return true;
-  };
-  auto take = [&](size_t i, const HashJob &job) {
-    members[i]->id = job.id;
+  for (size_t i = 0; i < p->members.size(); i++) {
+    const HashJob &job = p->jobs[i];
+    p->members[i]->id = job.id;
     if (job.rc != 0) {
       h.failed[i] = {job.rc, job.debugText};
-      return;
+      continue;
     }
     h.keys[i] = job.key;
     headKeys[i] = job.headKey;
     (job.tail ? withTail : withoutTail)++;
-  };
-  runInOrder(run, members.size(), members.empty() ? 0 : members[0]->size, make,
-             take);
+  }
   // A last block that could not be read for some member (or a file that
   // changed size) leaves the first blocks alone to compare, for all.
   if (withTail != 0 && withoutTail != 0) h.keys = headKeys;
-  for (size_t i = 0; i < members.size(); i++)
+  for (size_t i = 0; i < p->members.size(); i++)
     if (h.failed.count(i) == 0) h.sorted.push_back(h.keys[i]);
   std::sort(h.sorted.begin(), h.sorted.end());
-  return h;
+}
+
+// Queues the jobs of the group's current stage: every head, or the whole
+// digest of every member its head did not settle.
+void submitStage(Runner *run, Planned *p) {
+  const bool whole = p->stage == Planned::kWholes;
+  const bool workers = useWorkers(run, p);
+  std::vector<HashJob *> batch;
+  for (size_t i = 0; i < p->members.size(); i++) {
+    p->queued[i] = !(whole && p->byHeads && p->heads.settled(i));
+    if (!p->queued[i]) continue;
+    HashJob &job = p->jobs[i];
+    job = HashJob{};
+    job.path = p->members[i]->path;
+    job.whole = whole ? 1 : 0;
+    job.order = p->order;
+    job.index = i;
+    job.size = p->members[i]->size;
+    job.pending = &p->pending;
+    batch.push_back(&job);
+    if (workers) job.oneReader = readByOneReader(run, job.path) ? 1 : 0;
+  }
+  p->pending.store(static_cast<int32_t>(batch.size()));
+  if (workers) {
+    run->outbox.insert(run->outbox.end(), batch.begin(), batch.end());
+    return;
+  }
+  for (HashJob *job : batch) hashRunJob(job);
+}
+
+// Moves the group on once its stage's jobs are done. True when it did.
+bool advance(Runner *run, Planned *p) {
+  if (p->stage == Planned::kDone || p->pending.load() != 0) return false;
+  if (p->stage == Planned::kHeads) {
+    takeHeads(p);
+    p->stage = Planned::kWholes;
+    submitStage(run, p);
+  } else {
+    p->stage = Planned::kDone;
+  }
+  return true;
+}
+
+Planned *plan(Runner *run, linklist *files, uint64_t order) {
+  Planned *p = new Planned;
+  p->files = files;
+  p->order = order;
+  p->members = groupMembers(files);
+  p->jobs.resize(p->members.size());
+  p->queued.resize(p->members.size());
+  p->byHeads = !p->members.empty() && p->members[0]->size >= kHeadsFrom;
+  p->stage = p->byHeads ? Planned::kHeads : Planned::kWholes;
+  submitStage(run, p);
+  return p;
 }
 
 // Takes a whole-file digest into its record, as hashRecord does.
@@ -229,129 +288,269 @@ void takeWhole(FileRecord *r, const HashJob &job) {
   r->fHashed = 1;
 }
 
+// Takes a finished group into its records in list order: a failed head
+// read is reported where the whole-file hashing would have reported it,
+// and a member whose head has no twin is settled without a digest.
+void takeGroup(Planned *p) {
+  for (size_t i = 0; i < p->members.size(); i++) {
+    FileRecord *r = p->members[i];
+    r->fSetAside = 0;
+    if (p->queued[i]) {
+      takeWhole(r, p->jobs[i]);
+    } else if (p->heads.failed.count(i) != 0) {
+      memset(r->hash, 0, SHA256_BYTES);
+      reportHashFailure(r, p->heads.failed[i].first, p->heads.failed[i].second);
+    } else {
+      settleLoneRecord(r, r->id);
+    }
+  }
+  ProgressGroupHashed();
+  setAsideAliases(p->members);
+}
+
 void hashMembersPlain(const std::vector<FileRecord *> &members) {
   for (FileRecord *r : members) {
     r->fSetAside = 0;
     hashRecord(r);
   }
-}
-
-// Hashes the members with the reads and digests on the runner; results are
-// taken in list order. Members of more than one read are compared by their
-// heads first: a failed head read is reported where the whole-file hashing
-// would have reported it, and only members whose head has a twin are
-// hashed whole.
-void hashMembers(Runner *run, const std::vector<FileRecord *> &members) {
-  const bool byHeads = !members.empty() && members[0]->size >= kHeadsFrom;
-  Heads heads;
-  if (byHeads) heads = readHeads(run, members);
-  auto make = [&](size_t i, HashJob *job) {
-    if (byHeads && heads.settled(i)) return false;
-    job->path = members[i]->path;
-    job->whole = 1;
-    return true;
-  };
-  auto take = [&](size_t i, const HashJob &job) {
-    FileRecord *r = members[i];
-    r->fSetAside = 0;
-    if (!byHeads || !heads.settled(i)) {
-      takeWhole(r, job);
-    } else if (heads.failed.count(i) != 0) {
-      memset(r->hash, 0, SHA256_BYTES);
-      reportHashFailure(r, heads.failed[i].first, heads.failed[i].second);
-    } else {
-      settleLoneRecord(r, r->id);
-    }
-  };
-  runInOrder(run, members.size(), members.empty() ? 0 : members[0]->size, make,
-             take);
-}
-
-void hashGroup(linklist *files, Runner *run) {
-  std::vector<FileRecord *> members = groupMembers(files);
-  if (plainHashing())
-    hashMembersPlain(members);
-  else
-    hashMembers(run, members);
   ProgressGroupHashed();
   setAsideAliases(members);
 }
 
-// A large group is indexed after each hashing of it, so that a source
+// Groups planned ahead: at most this many, and no more members than
+// kAheadMembers in all (a larger group waits until it is the only one).
+const size_t kAheadGroups = 64;
+const size_t kAheadMembers = 512;
+
+// Every hashed group is indexed after each hashing of it, so that a source
 // visit looks only at the records of its own digest: visiting every source
-// file of a group of n files then costs O(n log n), not O(n^2).
-const DWORD kIndexedGroup = 64;
-
-using Digest = std::array<uint8_t, SHA256_BYTES>;
-
+// file of a group of n files costs O(n log n), not O(n^2). The index of a
+// group is dropped once each of its source records has been visited.
 struct GroupIndex {
-  std::unordered_map<std::wstring_view, FileRecord *> byPath;  // first record
-  std::map<Digest, std::vector<FileRecord *>> byDigest;        // valid only
+  std::vector<FileRecord *> members;   // list order
+  std::vector<FileRecord *> byPath;    // by stored path
+  std::vector<FileRecord *> byDigest;  // valid digests, then list order
+  uint32_t sourcesLeft = 0;            // source records not yet visited
 };
 
 using GroupIndexes = std::unordered_map<const linklist *, GroupIndex>;
 
+bool digestLess(const FileRecord *a, const FileRecord *b) {
+  return memcmp(a->hash, b->hash, SHA256_BYTES) < 0;
+}
+
 GroupIndex buildIndex(linklist *files) {
   GroupIndex index;
-  ListElement *cursor = nullptr;
-  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor)) {
-    index.byPath.emplace(r->path, r);
-    if (!r->fHashed || r->fSetAside) continue;
-    Digest d;
-    memcpy(d.data(), r->hash, SHA256_BYTES);
-    index.byDigest[d].push_back(r);
+  index.members = groupMembers(files);
+  index.byPath = index.members;
+  for (FileRecord *r : index.members) {
+    if (r->fInSource) index.sourcesLeft++;
+    if (r->fHashed && !r->fSetAside) index.byDigest.push_back(r);
   }
+  std::stable_sort(index.byDigest.begin(), index.byDigest.end(), digestLess);
+  std::sort(index.byPath.begin(), index.byPath.end(),
+            [](const FileRecord *a, const FileRecord *b) {
+              return std::less<const wchar_t *>{}(a->path, b->path);
+            });
   return index;
+}
+
+// The group's first record of source path s. A source record shares its
+// stored path with its group's record, which comes before any destination
+// record of the same spelling; other spellings are looked for by text.
+FileRecord *findSource(const wchar_t *s, const GroupIndex &index) {
+  auto less = [](const FileRecord *a, const wchar_t *p) {
+    return std::less<const wchar_t *>{}(a->path, p);
+  };
+  auto at = std::lower_bound(index.byPath.begin(), index.byPath.end(), s, less);
+  if (at != index.byPath.end() && (*at)->path == s) return *at;
+  for (FileRecord *r : index.members)
+    if (wcscmp(r->path, s) == 0) return r;
+  return nullptr;
 }
 
 // Reports the set of source path s in an indexed group: the same block, in
 // the same order, as a walk of the whole group.
 void reportIndexed(const wchar_t *s, const GroupIndex &index) {
-  auto r = index.byPath.find(s);
-  if (r == index.byPath.end()) {
+  FileRecord *r = findSource(s, index);
+  if (r == nullptr) {
     DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
     return;
   }
-  if (!r->second->fHashed || r->second->fSetAside) return;  // matches nothing
-  Digest d;
-  memcpy(d.data(), r->second->hash, SHA256_BYTES);
-  auto set = index.byDigest.find(d);
-  if (set != index.byDigest.end()) ReportMatchesOf(r->second, set->second);
+  if (!r->fHashed || r->fSetAside) return;  // matches nothing
+  auto set = std::equal_range(index.byDigest.begin(), index.byDigest.end(), r,
+                              digestLess);
+  if (set.first == set.second) return;
+  ReportMatchesOf(r, std::vector<FileRecord *>(set.first, set.second));
+}
+
+// The pass: the visit of the source list, and a look-ahead over it that
+// plans the groups its next records will need hashed, so that the workers
+// hash them while the visit prints. Results are taken in visit order.
+struct Pass {
+  bintree *tree = nullptr;
+  linklist *sourceList = nullptr;
+  Runner run;
+  GroupIndexes indexes;
+  std::deque<std::unique_ptr<Planned>> ahead;  // in planning order
+  std::unordered_map<const linklist *, Planned *> planned;
+  size_t aheadMembers = 0;
+  uint64_t nextOrder = 1;  // 0 is for a group planned at its visit
+  uint64_t seen = 0;
+  // The look-ahead's place: the next source record it looks at, and how
+  // many records it is ahead of the visit.
+  ListElement *cursor = nullptr;
+  FileRecord *next = nullptr;
+  size_t lead = 0;
+};
+
+// The group of records of s's size that the pass hashes and compares, or
+// null when there is none of 2 records or more.
+linklist *groupOf(Pass *pass, const FileRecord *s) {
+  DWORD low = static_cast<DWORD>(s->size);
+  DWORD high = static_cast<DWORD>(s->size >> 32);
+  SizeGroup *g =
+      static_cast<SizeGroup *>(bintree_GetObject(pass->tree, low, high));
+  if (g == nullptr) return nullptr;
+  if (linklist_GetCount(g->files) < 2) return nullptr;
+  return g->files;
+}
+
+// True when the group's first record still lacks its digest: the next
+// visit of any of its source records hashes it.
+bool needsHashing(linklist *files) {
+  ListElement *cursor = nullptr;
+  FileRecord *first = linklist_FindFirst(files, &cursor);
+  return first != nullptr && !first->fHashed;
+}
+
+// Plans the groups of the records ahead of the visit, within the bounds.
+void lookAhead(Pass *pass) {
+  if (pass->run.workers == nullptr) return;  // only with workers to run them
+  while (pass->next != nullptr && pass->ahead.size() < kAheadGroups) {
+    FileRecord *s = pass->next;
+    SizeGroup *g = static_cast<SizeGroup *>(
+        bintree_GetObject(pass->tree, static_cast<DWORD>(s->size),
+                          static_cast<DWORD>(s->size >> 32)));
+    linklist *files = g != nullptr ? g->files : nullptr;
+    if (files != nullptr && pass->planned.count(files) == 0) {
+      const DWORD n = linklist_GetCount(files);
+      if (n >= 2 && needsHashing(files)) {
+        if (!pass->ahead.empty() && pass->aheadMembers + n > kAheadMembers)
+          return;
+        Planned *p = plan(&pass->run, files, pass->nextOrder++);
+        pass->ahead.emplace_back(p);
+        pass->planned[files] = p;
+        pass->aheadMembers += n;
+      }
+    }
+    pass->next = linklist_FindNext(pass->sourceList, &pass->cursor);
+    pass->lead++;
+  }
+}
+
+// Moves every planned group on as far as its finished jobs allow.
+void pump(Pass *pass) {
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (auto &p : pass->ahead) moved |= advance(&pass->run, p.get());
+  }
+  lookAhead(pass);
+  flush(&pass->run);
+}
+
+// Hashes the group now (planned ahead, or planned at this visit) and takes
+// its results into its records.
+void hashGroup(Pass *pass, linklist *files) {
+  if (plainHashing()) return hashMembersPlain(groupMembers(files));
+  auto it = pass->planned.find(files);
+  std::unique_ptr<Planned> own;
+  Planned *p = nullptr;
+  if (it != pass->planned.end()) {
+    p = it->second;
+  } else {
+    own.reset(plan(&pass->run, files, 0));
+    p = own.get();
+    pass->planned[files] = p;  // the look-ahead plans it no second time
+  }
+  for (;;) {
+    pump(pass);
+    while (advance(&pass->run, p)) {
+    }
+    flush(&pass->run);
+    if (p->stage == Planned::kDone || pass->run.workers == nullptr) break;
+    hashWorkersWaitAny(pass->run.workers, &pass->seen);
+  }
+  takeGroup(p);
+  pass->planned.erase(files);
+  if (own != nullptr) return;
+  pass->aheadMembers -= p->members.size();
+  for (auto at = pass->ahead.begin(); at != pass->ahead.end(); ++at) {
+    if (at->get() != p) continue;
+    pass->ahead.erase(at);
+    break;
+  }
 }
 
 // Hashes the group of one source record when needed and reports its match.
-void visitSource(const FileRecord *s, bintree *tree, GroupIndexes *indexes,
-                 Runner *run) {
-  DWORD low = static_cast<DWORD>(s->size);
-  DWORD high = static_cast<DWORD>(s->size >> 32);
-  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(tree, low, high));
-  if (g == nullptr) return;
-  if (linklist_GetCount(g->files) < 2) return;
-  ListElement *cursor = nullptr;
-  FileRecord *first = linklist_FindFirst(g->files, &cursor);
-  bool hashed = first != nullptr && !first->fHashed;
-  if (hashed) hashGroup(g->files, run);
-  if (linklist_GetCount(g->files) < kIndexedGroup) {
-    CompareHashesDisplayMatches(s->path, g->files);
+void visitSource(Pass *pass, const FileRecord *s) {
+  linklist *files = groupOf(pass, s);
+  if (files == nullptr) return;
+  bool hashed = needsHashing(files);
+  if (hashed) hashGroup(pass, files);
+  auto it = pass->indexes.find(files);
+  if (hashed || it == pass->indexes.end()) {
+    GroupIndex index = buildIndex(files);
+    if (it != pass->indexes.end()) index.sourcesLeft = it->second.sourcesLeft;
+    it = pass->indexes.insert_or_assign(files, std::move(index)).first;
+  }
+  reportIndexed(s->path, it->second);
+  if (it->second.sourcesLeft > 0 && --it->second.sourcesLeft == 0)
+    pass->indexes.erase(it);
+}
+
+// Keeps the look-ahead past the record being visited (cursor: the visit's
+// place), so that it never plans for a visit already made.
+void keepAhead(Pass *pass, ListElement *cursor) {
+  if (pass->lead > 1) {
+    pass->lead--;
     return;
   }
-  auto it = indexes->find(g->files);
-  if (hashed || it == indexes->end())
-    it = indexes->insert_or_assign(g->files, buildIndex(g->files)).first;
-  reportIndexed(s->path, it->second);
+  pass->cursor = cursor;
+  pass->next = linklist_FindNext(pass->sourceList, &pass->cursor);
+  pass->lead = 1;
+}
+
+// Waits for every group still planned (none, unless a step through the
+// source list failed), so that no job outlives the pass.
+void drain(Pass *pass) {
+  pass->next = nullptr;
+  for (auto &p : pass->ahead) {
+    while (p->stage != Planned::kDone) {
+      if (advance(&pass->run, p.get())) continue;
+      flush(&pass->run);
+      hashWorkersWaitAny(pass->run.workers, &pass->seen);
+    }
+  }
+  pass->ahead.clear();
 }
 
 }  // namespace
 
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
-  GroupIndexes indexes;
-  Runner run;
+  hashPassReads = HashPassReads{};
+  Pass pass;
+  pass.tree = tree;
+  pass.sourceList = sourceList;
   ListElement *cursor = nullptr;
   for (FileRecord *s = linklist_FindFirst(sourceList, &cursor); s != nullptr;
        s = linklist_FindNext(sourceList, &cursor)) {
     if (ReportLost()) break;  // the rest could not be recorded
-    visitSource(s, tree, &indexes, &run);
+    keepAhead(&pass, cursor);
+    visitSource(&pass, s);
   }
-  if (run.workers != nullptr) hashWorkersStop(run.workers);
+  if (pass.run.devices != nullptr) hashDevicesFree(pass.run.devices);
+  if (pass.run.workers == nullptr) return;
+  drain(&pass);
+  hashWorkersStop(pass.run.workers);
 }

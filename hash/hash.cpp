@@ -20,6 +20,7 @@ std::atomic<HCRYPTPROV> runProvider{0};
 struct HashState {
   HCRYPTHASH hash = 0;
   BYTE *buffer = nullptr;
+  bool owned = false;  // buffer was allocated by this call
   HANDLE file = INVALID_HANDLE_VALUE;
   // Set for a call made off the main thread: the Debug message is handed
   // back here instead of printed, and the progress is left to the caller.
@@ -44,7 +45,7 @@ DWORD hashFail(HashState *s, const wchar_t *text) {
 // A release that fails leaves nothing to do: its result is not looked at.
 void hashRelease(HashState *s) {
   if (s->file != INVALID_HANDLE_VALUE) platformCalls.CloseHandle(s->file);
-  if (s->buffer != nullptr) {
+  if (s->owned) {
     platformCalls.InterlockedDecrement(&memCheckCnt);
     platformCalls.free(s->buffer);
   }
@@ -89,37 +90,42 @@ DWORD hashBegin(HashState *s) {
   return 0;
 }
 
-// Opens the file and feeds all of it to the hash object.
-DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id) {
-  s->buffer = static_cast<BYTE *>(platformCalls.malloc(HASH_READ_SIZE));
-  if (s->buffer == nullptr) {
-    hashSay(s, L"hashCalcSHA256 - memMalloc failed.\n");
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  platformCalls.InterlockedIncrement(&memCheckCnt);
-  s->file = platformCalls.CreateFileW(
-      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (s->file == INVALID_HANDLE_VALUE) {
-    return hashFail(s, L"Err: Could not open file.\n");
-  }
-  // An identity the system cannot tell stays cleared: the file then only
-  // matches by contents.
-  if (id != nullptr) (void)FileIdentityFromHandle(s->file, id);
-  if (id != nullptr) id->size = 0;  // counts the bytes hashed
-  for (;;) {
-    DWORD got = 0;
-    if (!platformCalls.ReadFile(s->file, s->buffer, HASH_READ_SIZE, &got,
-                                nullptr)) {
-      return hashFail(s, L"hashCalcSHA256 - ReadFile failed.\n");
+// The sink of the calling thread's own hashing: every read goes into one
+// reused buffer and straight into the hash object.
+struct DigestSink {
+  HashSink sink;
+  HashState *s;
+};
+
+BYTE *digestBuffer(HashSink *sink) {
+  return reinterpret_cast<DigestSink *>(sink)->s->buffer;
+}
+
+BOOL digestTake(HashSink *sink, DWORD got) {
+  HashState *s = reinterpret_cast<DigestSink *>(sink)->s;
+  if (s->quiet == nullptr) ProgressBytesHashed(got);
+  return platformCalls.CryptHashData(s->hash, s->buffer, got, 0);
+}
+
+// Takes the read buffer (buffer, when the caller lends one) and feeds the
+// whole file to the hash object.
+DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id,
+                   BYTE *buffer) {
+  if (buffer == nullptr) {
+    buffer = static_cast<BYTE *>(platformCalls.malloc(HASH_READ_SIZE));
+    if (buffer == nullptr) {
+      hashSay(s, L"hashCalcSHA256 - memMalloc failed.\n");
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
-    if (got == 0) return 0;
-    if (id != nullptr) id->size += got;
-    if (s->quiet == nullptr) ProgressBytesHashed(got);
-    if (!platformCalls.CryptHashData(s->hash, s->buffer, got, 0)) {
-      return hashFail(s, L"hashCalcSHA256 - CryptHashData failed.\n");
-    }
+    platformCalls.InterlockedIncrement(&memCheckCnt);
+    s->owned = true;
   }
+  s->buffer = buffer;
+  DigestSink sink = {{digestBuffer, digestTake}, s};
+  const wchar_t *text = nullptr;
+  DWORD rc = hashReadWhole(path, id, &sink.sink, &text);
+  if (rc != 0) hashSay(s, text);
+  return rc;
 }
 
 }  // namespace
@@ -136,7 +142,7 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
 namespace {
 
 DWORD hashWhole(const wchar_t *path, uint8_t *digest, FileIdentity *id,
-                const wchar_t **quiet) {
+                const wchar_t **quiet, BYTE *buffer) {
   if (path == nullptr || digest == nullptr) return ERROR_INVALID_PARAMETER;
   memset(digest, 0, SHA256_BYTES);
   if (id != nullptr) memset(id, 0, sizeof(*id));
@@ -144,7 +150,7 @@ DWORD hashWhole(const wchar_t *path, uint8_t *digest, FileIdentity *id,
   HashState s;
   s.quiet = quiet;
   DWORD rc = hashBegin(&s);
-  if (rc == 0) rc = hashFeedFile(&s, path, id);
+  if (rc == 0) rc = hashFeedFile(&s, path, id, buffer);
   if (rc == 0) {
     DWORD len = SHA256_BYTES;
     if (!platformCalls.CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
@@ -161,13 +167,48 @@ DWORD hashWhole(const wchar_t *path, uint8_t *digest, FileIdentity *id,
 
 DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
                              FileIdentity *id) {
-  return hashWhole(path, digest, id, nullptr);
+  return hashWhole(path, digest, id, nullptr, nullptr);
 }
 
 DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
-                          FileIdentity *id, const wchar_t **debugText) {
+                          FileIdentity *id, const wchar_t **debugText,
+                          BYTE *buffer) {
   *debugText = nullptr;
-  return hashWhole(path, digest, id, debugText);
+  return hashWhole(path, digest, id, debugText, buffer);
+}
+
+DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
+                    const wchar_t **debugText) {
+  HANDLE file = platformCalls.CreateFileW(
+      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *debugText = L"Err: Could not open file.\n";
+    return platformCalls.GetLastError();
+  }
+  // An identity the system cannot tell stays cleared: the file then only
+  // matches by contents.
+  if (id != nullptr) (void)FileIdentityFromHandle(file, id);
+  if (id != nullptr) id->size = 0;  // counts the bytes read
+  DWORD rc = 0;
+  for (;;) {
+    BYTE *into = sink->buffer(sink);
+    DWORD got = 0;
+    if (!platformCalls.ReadFile(file, into, HASH_READ_SIZE, &got, nullptr)) {
+      rc = platformCalls.GetLastError();
+      *debugText = L"hashCalcSHA256 - ReadFile failed.\n";
+      break;
+    }
+    if (got == 0) break;
+    if (id != nullptr) id->size += got;
+    if (!sink->take(sink, got)) {
+      rc = platformCalls.GetLastError();
+      *debugText = L"hashCalcSHA256 - CryptHashData failed.\n";
+      break;
+    }
+  }
+  platformCalls.CloseHandle(file);  // nothing to do if it fails
+  return rc;
 }
 
 namespace {

@@ -2,7 +2,9 @@
 // provider context for the whole run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "common/common.h"
 
@@ -41,9 +43,27 @@ DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
 
 // hashCalcSHA256Identify for a call off the main thread: prints nothing and
 // leaves the progress to the caller. *debugText is the message the call
-// would have printed under Debug, or null.
+// would have printed under Debug, or null. buffer (HASH_READ_SIZE bytes,
+// may be null) is the caller's read buffer, lent for the call.
 DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
-                          FileIdentity *id, const wchar_t **debugText);
+                          FileIdentity *id, const wchar_t **debugText,
+                          BYTE *buffer = nullptr);
+
+// Where the reads of a whole file go, in file order: buffer gives the place
+// for the next read (HASH_READ_SIZE bytes), take is handed the bytes read
+// there (FALSE when feeding them failed, with the last error set).
+struct HashSink {
+  BYTE *(*buffer)(HashSink *sink);
+  BOOL (*take)(HashSink *sink, DWORD got);
+};
+
+// The read loop of every whole-file hashing, on any thread: opens path,
+// fills id (may be null; size: the bytes read) and hands every read of
+// HASH_READ_SIZE bytes to sink, front to back. Returns 0 at the end of the
+// file, or the code of the failing step with *debugText its message.
+// Prints nothing; the file is closed before it returns.
+DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
+                    const wchar_t **debugText);
 
 // The head of a file, to compare same-size files before hashing them whole:
 // opens the file as hashCalcSHA256 does and makes its first read, of
@@ -67,19 +87,44 @@ uint64_t hashHeadKey(const BYTE *data, DWORD n);
 // (nothing is then held). Prints nothing.
 DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
 
+// ---- The devices files lie on ----
+// Whether reading a file's volume in two places at once costs seeks: asked
+// of each volume once (a drive's device "\\.\X:", or a directory's own
+// handle), and remembered in a DeviceAnswers. A network share has none. A
+// query that can't be made gives kSeekUnknown.
+enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
+struct DeviceAnswers;
+DeviceAnswers *hashDevicesNew(void);
+void hashDevicesFree(DeviceAnswers *d);
+int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
+
 // ---- Hashing on worker threads ----
-// One reader thread reads the files of the jobs, one at a time and in the
-// order they were given, in HASH_READ_SIZE reads into a fixed pool of
-// buffers (HASH_POOL_BYTES in all); hasher threads, one per core, digest
-// what was read, each file by one hasher. Nothing is printed off the main
-// thread: a job's results say what the main thread is to print.
+// Hasher threads, one per core, take the jobs in pass order (job order,
+// then index). A job whose file lies on a volume with no seek penalty is
+// read and hashed by the hasher that takes it. The others go to the one
+// reader, which reads their files one at a time, in HASH_READ_SIZE reads
+// into a fixed pool of buffers (HASH_POOL_BYTES in all) that the hashers
+// digest, each file by one hasher. Nothing is printed off the main thread:
+// a job's results say what the main thread is to print.
 #define HASH_SLAB_BYTES (8 * HASH_READ_SIZE)
 #define HASH_POOL_SLABS 4
 #define HASH_POOL_BYTES (HASH_POOL_SLABS * HASH_SLAB_BYTES)
 
+// A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up to
+// HASH_BATCH_JOBS files and HASH_BATCH_BYTES bytes: one hand-off each.
+#define HASH_BATCH_FILE_BYTES (128 * 1024)
+#define HASH_BATCH_BYTES (1024 * 1024)
+#define HASH_BATCH_JOBS 64
+
 struct HashJob {
   const wchar_t *path;
-  int32_t whole;  // 1: the SHA-256 of the whole file; 0: its first read
+  int32_t whole;      // 1: the SHA-256 of the whole file; 0: its first read
+  int32_t oneReader;  // 1: read by the one reader (a seek penalty)
+  uint64_t order;     // jobs run in (order, index) order
+  uint64_t index;
+  uint64_t size;  // the file's recorded size, for batching
+  // Lowered by one when the job is done (may be null).
+  std::atomic<int32_t> *pending;
   // Results, set when the job is done.
   DWORD rc;                  // as hashCalcSHA256 gives it
   const wchar_t *debugText;  // the message to print under Debug, or null
@@ -97,14 +142,23 @@ struct HashJob {
 
 struct HashWorkers;
 
-// Starts the threads and takes the pool. Null when either can't be had:
+// Starts one worker thread running body(w, index). False when no thread
+// can be had. A variable so that a test can make a start fail.
+extern bool (*hashThreadStart)(std::thread *thread,
+                               void (*body)(HashWorkers *, size_t),
+                               HashWorkers *w, size_t index);
+
+// Starts the threads and takes the buffers. Null when any can't be had:
 // the caller then runs its jobs with hashRunJob.
 HashWorkers *hashWorkersStart(void);
-// Queues a job (path stays valid and job in place until it is waited for).
-void hashWorkersSubmit(HashWorkers *w, HashJob *job);
-// Returns when the job is done.
-void hashWorkersWait(HashWorkers *w, HashJob *job);
-// Ends the threads (every job waited for) and releases the pool.
+// Queues n jobs in one hand-off (paths stay valid and jobs in place until
+// they are done).
+void hashWorkersSubmit(HashWorkers *w, HashJob *const *jobs, size_t n);
+// Returns once a stage has ended (the last job of a pending count is done,
+// or a job without one) that had not when *seen was last set (set it to 0
+// first); *seen is then brought up to date.
+void hashWorkersWaitAny(HashWorkers *w, uint64_t *seen);
+// Ends the threads (every queued job run first) and releases the buffers.
 void hashWorkersStop(HashWorkers *w);
 // Runs one job on the calling thread, with the same results.
 void hashRunJob(HashJob *job);

@@ -1,10 +1,12 @@
-// Hashing on worker threads: one reader, so that a device is never read in
-// two places at once, and one hasher per core for what it has read.
+// Hashing on worker threads: hashers, one per core, that read and hash
+// their own files, and one reader for the files of volumes with a seek
+// penalty, so that such a device is never read in two places at once.
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <queue>
 #include <thread>
 #include <vector>
 
@@ -12,38 +14,83 @@
 
 namespace {
 
-// A buffer of the pool handed from the reader to a hasher; slab -1 marks
-// the end of a file.
-struct Piece {
+// What a slab of the pool holds when the reader hands it to a hasher: the
+// bytes of one or more files, each run of one file a segment, in file
+// order; end marks the last bytes of a file. Small files share a slab, so
+// that one hand-off carries many of them.
+struct Segment {
   HashJob *job;
-  int slab;
+  DWORD at;
   DWORD used;
+  bool end;
 };
+
+// A slab handed to a hasher (its segments are the slab's).
+struct Piece {
+  int slab;
+};
+
+// The job to run first on top: the lowest (order, index).
+struct RunsLater {
+  bool operator()(const HashJob *a, const HashJob *b) const {
+    if (a->order != b->order) return a->order > b->order;
+    return a->index > b->index;
+  }
+};
+
+using JobQueue =
+    std::priority_queue<HashJob *, std::vector<HashJob *>, RunsLater>;
+
+bool startThread(std::thread *thread, void (*body)(HashWorkers *, size_t),
+                 HashWorkers *w, size_t index) {
+  try {
+    *thread = std::thread(body, w, index);
+  } catch (...) {  // no thread to be had
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
+bool (*hashThreadStart)(std::thread *, void (*)(HashWorkers *, size_t),
+                        HashWorkers *, size_t) = startThread;
+
 struct HashWorkers {
   std::mutex m;
-  std::condition_variable jobsCv;                 // the reader: a job queued
-  std::condition_variable slabsCv;                // the reader: a slab freed
-  std::condition_variable doneCv;                 // the main thread: a job done
-  std::vector<std::condition_variable> piecesCv;  // a hasher: a piece
-  std::deque<HashJob *> jobs;
+  std::condition_variable readerCv;       // the reader: a job queued
+  std::condition_variable slabsCv;        // the reader: a slab freed
+  std::condition_variable hasherCv;       // the hashers: a job or a piece
+  std::condition_variable doneCv;         // the main thread: a job done
+  JobQueue own;                           // jobs the hashers read themselves
+  JobQueue read;                          // jobs of the one reader
   std::vector<std::deque<Piece>> pieces;  // one queue per hasher
-  std::vector<BYTE *> slabs;
+  std::vector<BYTE *> slabs;              // the reader's pool
+  std::vector<std::vector<Segment>> segments;  // per slab
   std::vector<int> freeSlabs;
+  std::vector<BYTE *> buffers;  // each hasher's read buffer
   size_t nextHasher = 0;
-  bool stopping = false;
+  uint64_t completed = 0;  // stages finished: jobs whose pending reached 0
+  bool readerStopping = false;
+  bool hashersStopping = false;
   std::thread reader;
   std::vector<std::thread> hashers;
 };
 
 namespace {
 
-void finish(HashWorkers *w, HashJob *job) {
-  std::lock_guard<std::mutex> lock(w->m);
+// Marks the job done. True when that ends its stage (the last job of its
+// pending count): only then has the main thread something to do.
+bool completeLocked(HashWorkers *w, HashJob *job) {
   job->done = 1;
-  w->doneCv.notify_all();
+  if (job->pending != nullptr && job->pending->fetch_sub(1) != 1) return false;
+  w->completed++;
+  return true;
+}
+
+void complete(HashWorkers *w, HashJob *job) {
+  std::lock_guard<std::mutex> lock(w->m);
+  if (completeLocked(w, job)) w->doneCv.notify_all();
 }
 
 void runHead(HashJob *job, BYTE *buffer) {
@@ -62,6 +109,15 @@ void runHead(HashJob *job, BYTE *buffer) {
   }
 }
 
+// A job run where it is taken, with buffer (HASH_READ_SIZE bytes) lent.
+void runOwn(HashJob *job, BYTE *buffer) {
+  if (job->whole)
+    job->rc = hashCalcSHA256Quiet(job->path, job->digest, &job->id,
+                                  &job->debugText, buffer);
+  else
+    runHead(job, buffer);
+}
+
 int takeSlab(HashWorkers *w) {
   std::unique_lock<std::mutex> lock(w->m);
   w->slabsCv.wait(lock, [w] { return !w->freeSlabs.empty(); });
@@ -73,70 +129,106 @@ int takeSlab(HashWorkers *w) {
 void givePiece(HashWorkers *w, size_t hasher, Piece p) {
   std::lock_guard<std::mutex> lock(w->m);
   w->pieces[hasher].push_back(p);
-  w->piecesCv[hasher].notify_one();
+  w->hasherCv.notify_all();
 }
 
-// Fills one slab from the file. False at the end of the file or on a read
-// error (recorded in the job).
-bool fillSlab(HashJob *job, HANDLE file, BYTE *data, DWORD *used) {
-  *used = 0;
-  while (*used + HASH_READ_SIZE <= HASH_SLAB_BYTES) {
-    DWORD got = 0;
-    if (!platformCalls.ReadFile(file, data + *used, HASH_READ_SIZE, &got,
-                                nullptr)) {
-      job->rc = platformCalls.GetLastError();
-      job->debugText = L"hashCalcSHA256 - ReadFile failed.\n";
-      return false;
-    }
-    if (got == 0) return false;
-    *used += got;
-    job->id.size += got;
+// The reader's slab being filled, kept from one file to the next, and the
+// hasher it goes to.
+struct OpenSlab {
+  int slab = -1;
+  DWORD used = 0;
+  size_t hasher = 0;
+};
+
+// Hands the open slab, if any, to its hasher.
+void handOver(HashWorkers *w, OpenSlab *open) {
+  if (open->slab < 0) return;
+  givePiece(w, open->hasher, {open->slab});
+  open->slab = -1;
+}
+
+// The reader's sink: reads fill the open slab, which goes to its hasher
+// when the next read would not fit. A file that goes on in a new slab
+// stays with its hasher.
+struct SlabSink {
+  HashSink sink;
+  HashWorkers *w;
+  HashJob *job;
+  OpenSlab *open;
+  size_t hasher;  // the file's
+  DWORD at;       // where the file's bytes in the open slab begin
+};
+
+BYTE *slabBuffer(HashSink *sink) {
+  SlabSink *s = reinterpret_cast<SlabSink *>(sink);
+  OpenSlab *o = s->open;
+  if (o->slab >= 0 && o->hasher != s->hasher) handOver(s->w, o);
+  if (o->slab < 0) {
+    o->slab = takeSlab(s->w);
+    o->used = 0;
+    o->hasher = s->hasher;
+    s->w->segments[o->slab].clear();
+    s->at = 0;
   }
-  return true;
+  return s->w->slabs[o->slab] + o->used;
 }
 
-// Reads one whole file into slabs for one hasher, then marks its end.
-void readWhole(HashWorkers *w, HashJob *job) {
+void endSegment(SlabSink *s, bool end) {
+  OpenSlab *o = s->open;
+  s->w->segments[o->slab].push_back({s->job, s->at, o->used - s->at, end});
+  s->at = o->used;
+}
+
+BOOL slabTake(HashSink *sink, DWORD got) {
+  SlabSink *s = reinterpret_cast<SlabSink *>(sink);
+  OpenSlab *o = s->open;
+  o->used += got;
+  if (o->used + HASH_READ_SIZE > HASH_SLAB_BYTES) {
+    endSegment(s, false);
+    handOver(s->w, o);
+  }
+  return TRUE;  // a failed digest is the hasher's to report
+}
+
+// Reads one whole file into the open slab and the next ones, for one
+// hasher: the open slab's, or the next in turn.
+void readWhole(HashWorkers *w, HashJob *job, OpenSlab *open) {
   job->rc = hashBeginQuiet(&job->hash, &job->debugText);
-  if (job->rc != 0) return finish(w, job);
-  HANDLE file = platformCalls.CreateFileW(
-      job->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    job->rc = platformCalls.GetLastError();
-    job->debugText = L"Err: Could not open file.\n";
-    platformCalls.CryptDestroyHash(job->hash);
-    return finish(w, job);
-  }
-  FileIdentityFromHandle(file, &job->id);
-  job->id.size = 0;
-  const size_t hasher = w->nextHasher++ % w->pieces.size();
-  for (bool more = true; more;) {
-    int slab = takeSlab(w);
-    DWORD used = 0;
-    more = fillSlab(job, file, w->slabs[slab], &used);
-    givePiece(w, hasher, {job, slab, used});
-  }
-  platformCalls.CloseHandle(file);
-  givePiece(w, hasher, {job, -1, 0});
+  if (job->rc != 0) return complete(w, job);
+  const size_t hasher =
+      open->slab >= 0 ? open->hasher : w->nextHasher++ % w->pieces.size();
+  SlabSink sink = {{slabBuffer, slabTake}, w, job, open, hasher, open->used};
+  job->rc = hashReadWhole(job->path, &job->id, &sink.sink, &job->debugText);
+  (void)slabBuffer(&sink.sink);  // the end needs a slab to be marked in
+  endSegment(&sink, true);
+  // Files in a slab: at most HASH_BATCH_JOBS per hand-off.
+  if (w->segments[open->slab].size() >= HASH_BATCH_JOBS) handOver(w, open);
 }
 
-void readerLoop(HashWorkers *w) {
+void readerLoop(HashWorkers *w, size_t) {
   BYTE *head = w->slabs.back();  // the last slab is the reader's own
+  OpenSlab open;
   for (;;) {
     HashJob *job = nullptr;
     {
       std::unique_lock<std::mutex> lock(w->m);
-      w->jobsCv.wait(lock, [w] { return w->stopping || !w->jobs.empty(); });
-      if (w->jobs.empty()) return;
-      job = w->jobs.front();
-      w->jobs.pop_front();
+      if (w->read.empty() && open.slab >= 0) {
+        // Nothing more to read now: the hashers get what there is.
+        lock.unlock();
+        handOver(w, &open);
+        lock.lock();
+      }
+      w->readerCv.wait(lock,
+                       [w] { return w->readerStopping || !w->read.empty(); });
+      if (w->read.empty()) return;
+      job = w->read.top();
+      w->read.pop();
     }
     if (job->whole) {
-      readWhole(w, job);
+      readWhole(w, job, &open);
     } else {
       runHead(job, head);
-      finish(w, job);
+      complete(w, job);
     }
   }
 }
@@ -160,54 +252,107 @@ void endWhole(HashJob *job) {
   platformCalls.CryptDestroyHash(job->hash);
 }
 
-void feed(HashWorkers *w, const Piece &p) {
-  HashJob *job = p.job;
-  if (job->hashRc == 0 && p.used > 0 &&
-      !platformCalls.CryptHashData(job->hash, w->slabs[p.slab], p.used, 0)) {
-    job->hashRc = platformCalls.GetLastError();
-    job->hashText = L"hashCalcSHA256 - CryptHashData failed.\n";
+// Digests a slab's segments, then gives the slab back and ends the files
+// that ended in it, under one lock.
+void digestPiece(HashWorkers *w, const Piece &p) {
+  std::vector<Segment> &segs = w->segments[p.slab];
+  for (const Segment &g : segs) {
+    HashJob *job = g.job;
+    if (job->hashRc == 0 && g.used > 0 &&
+        !platformCalls.CryptHashData(job->hash, w->slabs[p.slab] + g.at, g.used,
+                                     0)) {
+      job->hashRc = platformCalls.GetLastError();
+      job->hashText = L"hashCalcSHA256 - CryptHashData failed.\n";
+    }
+    if (g.end) endWhole(job);
   }
   std::lock_guard<std::mutex> lock(w->m);
+  bool ended = false;
+  for (const Segment &g : segs)
+    if (g.end) ended |= completeLocked(w, g.job);
+  segs.clear();
   w->freeSlabs.push_back(p.slab);
   w->slabsCv.notify_one();
+  if (ended) w->doneCv.notify_all();
+}
+
+// Takes what a hasher does next, under the lock: a piece of the reader's
+// before any job (the reader waits for its slabs), else the next jobs.
+bool takeWork(HashWorkers *w, size_t me, Piece *piece,
+              std::vector<HashJob *> *batch) {
+  std::deque<Piece> &mine = w->pieces[me];
+  if (!mine.empty()) {
+    *piece = mine.front();
+    mine.pop_front();
+    return true;
+  }
+  // Small files go in runs: one hand-off for many of them, and still a
+  // share of the queue left for each other hasher.
+  const size_t share = (w->own.size() + w->hashers.size() - 1) /
+                       (w->hashers.empty() ? 1 : w->hashers.size());
+  uint64_t bytes = 0;
+  do {
+    HashJob *job = w->own.top();
+    const bool large = job->size >= HASH_BATCH_FILE_BYTES;
+    if (large && !batch->empty()) break;
+    batch->push_back(job);
+    bytes += job->size;
+    w->own.pop();
+    if (large) break;
+  } while (!w->own.empty() && batch->size() < share &&
+           bytes < HASH_BATCH_BYTES && batch->size() < HASH_BATCH_JOBS);
+  return false;
 }
 
 void hasherLoop(HashWorkers *w, size_t me) {
+  std::vector<HashJob *> batch;
   for (;;) {
-    Piece p;
+    Piece p = {-1};
+    bool isPiece = false;
+    batch.clear();
     {
       std::unique_lock<std::mutex> lock(w->m);
-      w->piecesCv[me].wait(
-          lock, [w, me] { return w->stopping || !w->pieces[me].empty(); });
-      if (w->pieces[me].empty()) return;
-      p = w->pieces[me].front();
-      w->pieces[me].pop_front();
+      w->hasherCv.wait(lock, [w, me] {
+        return w->hashersStopping || !w->pieces[me].empty() || !w->own.empty();
+      });
+      if (w->pieces[me].empty() && w->own.empty()) return;
+      isPiece = takeWork(w, me, &p, &batch);
     }
-    if (p.slab >= 0) {
-      feed(w, p);
+    if (isPiece) {
+      digestPiece(w, p);
       continue;
     }
-    endWhole(p.job);
-    finish(w, p.job);
+    for (HashJob *job : batch) runOwn(job, w->buffers[me]);
+    std::lock_guard<std::mutex> lock(w->m);
+    bool ended = false;
+    for (HashJob *job : batch) ended |= completeLocked(w, job);
+    if (ended) w->doneCv.notify_all();
   }
 }
 
-void releasePool(HashWorkers *w) {
-  for (BYTE *slab : w->slabs) {
+void releaseBuffers(std::vector<BYTE *> *buffers) {
+  for (BYTE *b : *buffers) {
     platformCalls.InterlockedDecrement(&memCheckCnt);
-    free(slab);
+    free(b);
   }
-  w->slabs.clear();
+  buffers->clear();
 }
 
-bool takePool(HashWorkers *w) {
-  for (int i = 0; i <= HASH_POOL_SLABS; i++) {
-    BYTE *slab = static_cast<BYTE *>(malloc(HASH_SLAB_BYTES));
-    if (slab == nullptr) return false;
+bool takeBuffers(std::vector<BYTE *> *buffers, size_t n, size_t bytes) {
+  for (size_t i = 0; i < n; i++) {
+    BYTE *b = static_cast<BYTE *>(malloc(bytes));
+    if (b == nullptr) return false;
     platformCalls.InterlockedIncrement(&memCheckCnt);
-    w->slabs.push_back(slab);
-    if (i < HASH_POOL_SLABS) w->freeSlabs.push_back(i);
+    buffers->push_back(b);
   }
+  return true;
+}
+
+bool startThreads(HashWorkers *w) {
+  if (!hashThreadStart(&w->reader, readerLoop, w, 0)) return false;
+  w->hashers.resize(w->pieces.size());
+  for (size_t i = 0; i < w->hashers.size(); i++)
+    if (!hashThreadStart(&w->hashers[i], hasherLoop, w, i)) return false;
   return true;
 }
 
@@ -217,78 +362,76 @@ HashWorkers *hashWorkersStart(void) {
   HashWorkers *w = new HashWorkers;
   unsigned cores = std::thread::hardware_concurrency();
   w->pieces.resize(cores > 1 ? cores : 1);
-  w->piecesCv = std::vector<std::condition_variable>(w->pieces.size());
-  if (!takePool(w)) {
-    releasePool(w);
-    delete w;
-    return nullptr;
-  }
-  try {
-    w->reader = std::thread(readerLoop, w);
-    for (size_t i = 0; i < w->pieces.size(); i++)
-      w->hashers.emplace_back(hasherLoop, w, i);
-  } catch (...) {  // no thread to be had: the caller hashes on its own
+  // The pool's slabs, the last one the reader's own, and the hashers'.
+  w->segments.resize(HASH_POOL_SLABS);
+  bool ok = takeBuffers(&w->slabs, HASH_POOL_SLABS + 1, HASH_SLAB_BYTES) &&
+            takeBuffers(&w->buffers, w->pieces.size(), HASH_READ_SIZE);
+  for (int i = 0; ok && i < HASH_POOL_SLABS; i++) w->freeSlabs.push_back(i);
+  if (!ok || !startThreads(w)) {  // the caller hashes on its own
     hashWorkersStop(w);
     return nullptr;
   }
   return w;
 }
 
-void hashWorkersSubmit(HashWorkers *w, HashJob *job) {
-  job->done = 0;
-  job->rc = 0;
-  job->debugText = nullptr;
-  job->hashRc = 0;
-  job->hashText = nullptr;
-  job->hash = 0;
-  job->key = 0;
-  job->headKey = 0;
-  job->tail = 0;
-  memset(job->digest, 0, SHA256_BYTES);
-  memset(&job->id, 0, sizeof(job->id));
+void hashWorkersSubmit(HashWorkers *w, HashJob *const *jobs, size_t n) {
   std::lock_guard<std::mutex> lock(w->m);
-  w->jobs.push_back(job);
-  w->jobsCv.notify_one();
+  bool reads = false, owns = false;
+  for (size_t i = 0; i < n; i++) {
+    HashJob *job = jobs[i];
+    job->done = 0;
+    job->hashRc = 0;
+    job->hashText = nullptr;
+    job->hash = 0;
+    (job->oneReader ? w->read : w->own).push(job);
+    (job->oneReader ? reads : owns) = true;
+  }
+  if (reads) w->readerCv.notify_one();
+  if (owns) w->hasherCv.notify_all();
 }
 
-void hashWorkersWait(HashWorkers *w, HashJob *job) {
+void hashWorkersWaitAny(HashWorkers *w, uint64_t *seen) {
   std::unique_lock<std::mutex> lock(w->m);
-  w->doneCv.wait(lock, [job] { return job->done != 0; });
+  w->doneCv.wait(lock, [w, seen] { return w->completed != *seen; });
+  *seen = w->completed;
 }
 
 void hashWorkersStop(HashWorkers *w) {
+  // The reader first: its files still need the hashers.
   {
     std::lock_guard<std::mutex> lock(w->m);
-    w->stopping = true;
-    w->jobsCv.notify_all();
-    for (std::condition_variable &cv : w->piecesCv) cv.notify_all();
+    w->readerStopping = true;
+    w->readerCv.notify_all();
   }
   if (w->reader.joinable()) w->reader.join();
-  for (std::thread &t : w->hashers) t.join();
-  releasePool(w);
+  {
+    std::lock_guard<std::mutex> lock(w->m);
+    w->hashersStopping = true;
+    w->hasherCv.notify_all();
+  }
+  for (std::thread &t : w->hashers)
+    if (t.joinable()) t.join();
+  releaseBuffers(&w->slabs);
+  releaseBuffers(&w->buffers);
   delete w;
 }
 
 void hashRunJob(HashJob *job) {
-  job->key = 0;
-  job->headKey = 0;
-  job->tail = 0;
   if (job->whole) {
     job->rc =
         hashCalcSHA256Quiet(job->path, job->digest, &job->id, &job->debugText);
-    job->done = 1;
-    return;
-  }
-  BYTE *buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
-  memset(&job->id, 0, sizeof(job->id));
-  if (buffer == nullptr) {
-    job->rc = ERROR_NOT_ENOUGH_MEMORY;
-    job->debugText = L"hashCalcSHA256 - memMalloc failed.\n";
   } else {
-    platformCalls.InterlockedIncrement(&memCheckCnt);
-    runHead(job, buffer);
-    platformCalls.InterlockedDecrement(&memCheckCnt);
-    free(buffer);
+    BYTE *buffer = static_cast<BYTE *>(malloc(HASH_READ_SIZE));
+    if (buffer == nullptr) {
+      job->rc = ERROR_NOT_ENOUGH_MEMORY;
+      job->debugText = L"hashCalcSHA256 - memMalloc failed.\n";
+    } else {
+      platformCalls.InterlockedIncrement(&memCheckCnt);
+      runHead(job, buffer);
+      platformCalls.InterlockedDecrement(&memCheckCnt);
+      free(buffer);
+    }
   }
   job->done = 1;
+  if (job->pending != nullptr) job->pending->fetch_sub(1);
 }

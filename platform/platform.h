@@ -73,7 +73,8 @@
   X(wsprintfW, decltype(&::wsprintfW))                                   /* memory notice, hex hashes */  \
   X(MessageBoxW, decltype(&::MessageBoxW))                               /* the memory notice */          \
   X(malloc, void *(*)(size_t size))                                      /* allocations tests may fail */ \
-  X(free, void (*)(void *block))                                         /* what malloc gave */
+  X(free, void (*)(void *block))                                         /* what malloc gave */           \
+  X(DeviceIoControl, decltype(&::DeviceIoControl))                       /* a volume's seek penalty */
 // clang-format on
 
 // The table's type: one member per line of the list, in its order, each

@@ -8,6 +8,8 @@
 #define UNICODE
 #endif
 #include <windows.h>
+// The storage queries (not in the lean set).
+#include <winioctl.h>
 // wincrypt.h needs windows.h before it.
 #include <wincrypt.h>
 

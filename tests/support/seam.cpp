@@ -1,5 +1,7 @@
 #include "support/seam.h"
 
+#include <mutex>
+
 #include "containers/containers.h"
 
 ContainerFaults containerFaults;
@@ -7,6 +9,9 @@ ContainerFaults containerFaults;
 namespace {
 
 FileCallHooks *fileHooks = nullptr;
+// The hashing pass opens and reads files on several threads: the hooks run
+// one at a time, so that a test's own records need no lock.
+std::mutex hooksLock;
 // The entries as they were when the scopes began.
 PlatformCalls saved;
 
@@ -41,17 +46,23 @@ DWORD FaultyWait(LPCRITICAL_SECTION cs) {
 HANDLE WINAPI HookedOpen(LPCWSTR path, DWORD access, DWORD share,
                          SECURITY_ATTRIBUTES *sa, DWORD disposition,
                          DWORD flags, HANDLE templ) {
-  if (fileHooks->beforeOpen) fileHooks->beforeOpen(path, flags);
-  if (fileHooks->failOpen && fileHooks->failOpen(path, flags))
-    return INVALID_HANDLE_VALUE;
+  {
+    std::lock_guard<std::mutex> lock(hooksLock);
+    if (fileHooks->beforeOpen) fileHooks->beforeOpen(path, flags);
+    if (fileHooks->failOpen && fileHooks->failOpen(path, flags))
+      return INVALID_HANDLE_VALUE;
+  }
   return saved.CreateFileW(path, access, share, sa, disposition, flags, templ);
 }
 
 BOOL WINAPI HookedRead(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
                        OVERLAPPED *ovl) {
-  if (fileHooks->failRead && fileHooks->failRead(file)) {
-    if (read != nullptr) *read = 0;
-    return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(hooksLock);
+    if (fileHooks->failRead && fileHooks->failRead(file)) {
+      if (read != nullptr) *read = 0;
+      return FALSE;
+    }
   }
   return saved.ReadFile(file, buf, toRead, read, ovl);
 }

@@ -1,0 +1,175 @@
+// The hashing pass on worker threads, where they fail: threads that cannot
+// start, a device that cannot tell its seek penalty, files that vanish
+// within one hand-off. The report stays that of hashing on this thread.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "dups/dups.h"
+#include "hash/hash.h"
+#include "support/harness.h"
+#include "support/seam.h"
+
+namespace {
+
+struct PassResult {
+  std::string out;
+  uint32_t hashed;
+};
+
+class WorkersTest : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    optionsClear();
+  }
+  void TearDown() override {
+    hashPassPlain = 0;
+    optionsClear();
+    E2ETest::TearDown();
+  }
+  PassResult Run() {
+    options.uCntParms = 1;
+    cntFilesHashed = 0;
+    bintree *tree = bintree_Allocate();
+    linklist *source = linklist_Allocate();
+    ScanDirectory(At("d").c_str(), L"*", tree, source);
+    PassResult r;
+    options.Debug = 1;  // the Debug texts of failures are compared too
+    r.out = CaptureOutput([&] { HashGroupsAndCompare(source, tree); });
+    options.Debug = 0;
+    r.hashed = cntFilesHashed;
+    ReleaseScan(tree, source);
+    EXPECT_EQ(memCheckCnt, 0);
+    return r;
+  }
+  // The same tree hashed every member whole on this thread.
+  PassResult Plain() {
+    hashPassPlain = 1;
+    PassResult r = Run();
+    hashPassPlain = 0;
+    return r;
+  }
+  // Groups of small files (one head or less, and more) and of files of
+  // several reads, each with a pair of twins.
+  void MakeTree() {
+    for (size_t size : {1000u, 4096u, 9000u, 300000u}) {
+      const std::string base(size, 'a');
+      const std::string d = "d/" + std::to_string(size);
+      MakeFile(d + "a", base);
+      MakeFile(d + "b", base + "");
+      MakeFile(d + "c", std::string(size, 'c'));
+      MakeFile(d + "e", std::string(size - 1, 'a') + "e");
+    }
+  }
+};
+
+using StartCall = decltype(hashThreadStart);
+StartCall realStart = nullptr;
+int startsLeft = 0;  // the start that makes this 0 fails
+
+bool CountedStart(std::thread *t, void (*body)(HashWorkers *, size_t),
+                  HashWorkers *w, size_t i) {
+  if (--startsLeft == 0) return false;
+  return realStart(t, body, w, i);
+}
+
+TEST_F(WorkersTest, ThreadsThatCannotStartLeaveTheWorkToThisThread) {
+  MakeTree();
+  const PassResult plain = Plain();
+  const int cores = std::max(1u, std::thread::hardware_concurrency());
+  for (int n : {1, 2, 1 + cores}) {  // the reader, the first, the last hasher
+    CallReplaced<StartCall> start(&hashThreadStart, CountedStart);
+    realStart = start.saved();
+    startsLeft = n;
+    PassResult r = Run();
+    EXPECT_EQ(r.out, plain.out) << n;
+    EXPECT_EQ(r.hashed, plain.hashed) << n;
+    EXPECT_EQ(hashPassReads.oneReader + hashPassReads.ownReads, 0u) << n;
+  }
+}
+
+using DeviceCall = decltype(PlatformCalls::DeviceIoControl);
+int queries = 0;
+
+BOOL WINAPI FailingQuery(HANDLE, DWORD, void *, DWORD, void *, DWORD, DWORD *,
+                         OVERLAPPED *) {
+  queries++;
+  platformCalls.SetLastError(ERROR_INVALID_FUNCTION);
+  return FALSE;
+}
+
+BOOL WINAPI NoSeekPenalty(HANDLE, DWORD, void *, DWORD, void *out,
+                          DWORD outSize, DWORD *got, OVERLAPPED *) {
+  queries++;
+  DEVICE_SEEK_PENALTY_DESCRIPTOR d = {};
+  d.Version = d.Size = sizeof(d);
+  d.IncursSeekPenalty = FALSE;
+  if (outSize < sizeof(d)) return FALSE;
+  memcpy(out, &d, sizeof(d));
+  *got = sizeof(d);
+  return TRUE;
+}
+
+TEST_F(WorkersTest, DeviceThatCannotTellIsReadByTheOneReader) {
+  MakeTree();
+  const PassResult plain = Plain();
+  {
+    queries = 0;
+    CallReplaced<DeviceCall> query(&platformCalls.DeviceIoControl,
+                                   FailingQuery);
+    PassResult r = Run();
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(r.hashed, plain.hashed);
+    EXPECT_GT(hashPassReads.oneReader, 0u);
+    EXPECT_EQ(hashPassReads.ownReads, 0u);
+  }
+  queries = 0;
+  CallReplaced<DeviceCall> query(&platformCalls.DeviceIoControl, NoSeekPenalty);
+  PassResult r = Run();
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(r.hashed, plain.hashed);
+  // Where the volume itself can't be opened, nothing is asked of it.
+  if (queries > 0) {
+    EXPECT_EQ(hashPassReads.oneReader, 0u);
+    EXPECT_GT(hashPassReads.ownReads, 0u);
+  }
+}
+
+// Files of one hand-off vanish when the pass opens its first file: each
+// fails in its place, in list order, as when every file is hashed here.
+TEST_F(WorkersTest, FilesVanishingWithinOneHandOffFailInListOrder) {
+  auto make = [&] {
+    for (int i = 0; i < 40; i++)
+      MakeFile("d/f" + std::to_string(100 + i),
+               std::string(300, static_cast<char>('a' + i % 4)));
+  };
+  std::vector<std::wstring> victims;
+  for (int i = 3; i < 40; i += 5)
+    victims.push_back(At("d/f" + std::to_string(100 + i)));
+  bool gone = false;
+  FileCallHooks hooks;
+  hooks.beforeOpen = [&](const std::wstring &, DWORD flags) {
+    if (!IsHashingOpen(flags) || gone) return;
+    gone = true;
+    for (const std::wstring &v : victims) RemoveTree(v);
+  };
+  make();
+  const PassResult plain = Plain();
+  RemoveTree(At("d"));
+  make();
+  gone = false;
+  const PassResult r = Run();
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(r.hashed, plain.hashed);
+  // The order is the plain pass's: the list's.
+  for (const std::wstring &v : victims)
+    EXPECT_NE(r.out.find("ComputeSHA256 failed (0x2): \"" + P(v) + "\""),
+              std::string::npos)
+        << P(v);
+}
+
+}  // namespace
