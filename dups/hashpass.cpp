@@ -159,7 +159,7 @@ struct Runner {
 };
 
 // Whether the one reader reads the file: when its volume has a seek
-// penalty, or when that can't be told (see the README for why).
+// penalty, or when that can't be told (docs/architecture.md says why).
 bool readByOneReader(Runner *run, const wchar_t *path) {
   if (run->devices == nullptr) run->devices = hashDevicesNew();
   const bool one = hashSeekPenalty(run->devices, path) != kSeekNone;
