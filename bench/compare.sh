@@ -61,7 +61,7 @@
 #
 # --only takes the corpora named (comma-separated) and no others.
 #
-# Output: markdown tables on standard output (README.md holds the last
+# Output: markdown tables on standard output (bench/README.md holds the last
 # ones); progress on standard error. With --runs 1 the whole run took 21
 # minutes on 2 cores shared with other builds, 4 of them writing corpora,
 # listing and warming, 8 of them rmlint's (its syncs: 106 s on the many

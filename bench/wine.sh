@@ -18,7 +18,7 @@
 # only the calls made from twinsift.exe itself are counted (those whose
 # return address lies in its image), by name, C runtime calls left out.
 #
-# Output: markdown tables on standard output (README.md holds the last
+# Output: markdown tables on standard output (bench/README.md holds the last
 # ones); progress on standard error. About 5 minutes on 2 cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
