@@ -1,7 +1,10 @@
 // Hashing on worker threads: hashers, one per core, that read and hash
 // their own files, and one reader for the files of volumes with a seek
-// penalty, so that such a device is never read in two places at once.
+// penalty, so that such a device is read by one thread, a large piece at
+// a time.
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -68,9 +71,10 @@ struct HashWorkers {
   std::vector<BYTE *> slabs;              // the reader's pool
   std::vector<std::vector<Segment>> segments;  // per slab
   std::vector<int> freeSlabs;
+  std::vector<int> inFlight;    // per hasher: slabs given, not yet digested
+  size_t readerFiles = 0;       // hashers the reader serves: 0 to n-1
   std::vector<BYTE *> buffers;  // each hasher's read buffer
-  size_t nextHasher = 0;
-  uint64_t completed = 0;  // stages finished: jobs whose pending reached 0
+  uint64_t completed = 0;       // stages finished: jobs whose pending reached 0
   bool readerStopping = false;
   bool hashersStopping = false;
   std::thread reader;
@@ -129,107 +133,213 @@ int takeSlab(HashWorkers *w) {
 void givePiece(HashWorkers *w, size_t hasher, Piece p) {
   std::lock_guard<std::mutex> lock(w->m);
   w->pieces[hasher].push_back(p);
+  w->inFlight[hasher]++;
   w->hasherCv.notify_all();
 }
 
-// The reader's slab being filled, kept from one file to the next, and the
-// hasher it goes to.
+// The slab the reader is filling for one hasher: a file's next bytes, or
+// the small files it has read for it so far.
 struct OpenSlab {
   int slab = -1;
   DWORD used = 0;
-  size_t hasher = 0;
 };
 
-// Hands the open slab, if any, to its hasher.
-void handOver(HashWorkers *w, OpenSlab *open) {
-  if (open->slab < 0) return;
-  givePiece(w, open->hasher, {open->slab});
-  open->slab = -1;
-}
+// A file the reader has open, read in turns for its hasher.
+struct Stream {
+  HashJob *job = nullptr;  // null: the hasher has no file open
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD at = 0;  // where the file's bytes in the open slab begin
+};
 
-// The reader's sink: reads fill the open slab, which goes to its hasher
-// when the next read would not fit. A file that goes on in a new slab
-// stays with its hasher.
+// The reader's sink: reads fill the hasher's open slab, which goes to the
+// hasher when the next read would not fit; the reader then takes its turn
+// to choose the next file.
 struct SlabSink {
   HashSink sink;
   HashWorkers *w;
-  HashJob *job;
+  Stream *stream;
   OpenSlab *open;
-  size_t hasher;  // the file's
-  DWORD at;       // where the file's bytes in the open slab begin
+  size_t hasher;
 };
+
+// Hands the open slab, if any, to its hasher.
+void handOver(SlabSink *s) {
+  if (s->open->slab < 0) return;
+  givePiece(s->w, s->hasher, {s->open->slab});
+  s->open->slab = -1;
+}
 
 BYTE *slabBuffer(HashSink *sink) {
   SlabSink *s = reinterpret_cast<SlabSink *>(sink);
   OpenSlab *o = s->open;
-  if (o->slab >= 0 && o->hasher != s->hasher) handOver(s->w, o);
   if (o->slab < 0) {
     o->slab = takeSlab(s->w);
     o->used = 0;
-    o->hasher = s->hasher;
     s->w->segments[o->slab].clear();
-    s->at = 0;
+    s->stream->at = 0;
   }
   return s->w->slabs[o->slab] + o->used;
 }
 
 void endSegment(SlabSink *s, bool end) {
   OpenSlab *o = s->open;
-  s->w->segments[o->slab].push_back({s->job, s->at, o->used - s->at, end});
-  s->at = o->used;
+  s->w->segments[o->slab].push_back(
+      {s->stream->job, s->stream->at, o->used - s->stream->at, end});
+  s->stream->at = o->used;
 }
 
 BOOL slabTake(HashSink *sink, DWORD got) {
   SlabSink *s = reinterpret_cast<SlabSink *>(sink);
   OpenSlab *o = s->open;
   o->used += got;
-  if (o->used + HASH_READ_SIZE > HASH_SLAB_BYTES) {
-    endSegment(s, false);
-    handOver(s->w, o);
-  }
-  return TRUE;  // a failed digest is the hasher's to report
+  if (o->used + HASH_READ_SIZE <= HASH_SLAB_BYTES) return TRUE;
+  endSegment(s, false);
+  handOver(s);
+  return HASH_TAKE_PAUSE;  // a failed digest is the hasher's to report
 }
 
-// Reads one whole file into the open slab and the next ones, for one
-// hasher: the open slab's, or the next in turn.
-void readWhole(HashWorkers *w, HashJob *job, OpenSlab *open) {
+// What the one reader keeps: a stream and an open slab per hasher it
+// serves, and the stream it read last.
+struct Reader {
+  HashWorkers *w;
+  std::vector<Stream> streams;
+  std::vector<OpenSlab> open;
+  std::vector<SlabSink> sinks;
+  size_t current = 0;
+  BYTE *head = nullptr;             // the reader's own buffer for first reads
+  std::vector<HashJob *> finished;  // first reads done, to be marked so
+};
+
+void initReader(Reader *r, HashWorkers *w) {
+  const size_t n = w->readerFiles;
+  r->w = w;
+  r->streams.resize(n);
+  r->open.resize(n);
+  for (size_t h = 0; h < n; h++)
+    r->sinks.push_back(
+        {{slabBuffer, slabTake}, w, &r->streams[h], &r->open[h], h});
+  r->head = w->slabs.back();  // the last slab is the reader's own
+}
+
+// Ends the stream's file: marks its end for the hasher (a failure is the
+// hasher's to report, after the bytes before it) and closes it.
+void endStream(Reader *r, size_t h) {
+  SlabSink *s = &r->sinks[h];
+  (void)slabBuffer(&s->sink);  // the end needs a slab to be marked in
+  endSegment(s, true);
+  if (s->stream->file != INVALID_HANDLE_VALUE)
+    (void)platformCalls.CloseHandle(s->stream->file);  // nothing to do
+  s->stream->file = INVALID_HANDLE_VALUE;
+  s->stream->job = nullptr;
+  // Files in a slab: at most HASH_BATCH_JOBS per hand-off.
+  if (r->w->segments[s->open->slab].size() >= HASH_BATCH_JOBS) handOver(s);
+}
+
+// Opens a whole-file job as hasher h's stream.
+void beginStream(Reader *r, size_t h, HashJob *job) {
+  HashWorkers *w = r->w;
   job->rc = hashBeginQuiet(&job->hash, &job->debugText);
   if (job->rc != 0) return complete(w, job);
-  const size_t hasher =
-      open->slab >= 0 ? open->hasher : w->nextHasher++ % w->pieces.size();
-  SlabSink sink = {{slabBuffer, slabTake}, w, job, open, hasher, open->used};
-  job->rc = hashReadWhole(job->path, &job->id, &sink.sink, &job->debugText);
-  (void)slabBuffer(&sink.sink);  // the end needs a slab to be marked in
-  endSegment(&sink, true);
-  // Files in a slab: at most HASH_BATCH_JOBS per hand-off.
-  if (w->segments[open->slab].size() >= HASH_BATCH_JOBS) handOver(w, open);
+  Stream *st = &r->streams[h];
+  st->job = job;
+  st->at = r->open[h].used;
+  job->rc = hashReadOpen(job->path, &job->id, &st->file, &job->debugText);
+  if (job->rc != 0) endStream(r, h);
+}
+
+// Reads hasher h's file on for one turn: until a slab is full or the file
+// ends.
+void serveStream(Reader *r, size_t h) {
+  Stream *st = &r->streams[h];
+  bool ended = false;
+  st->job->rc = hashReadOn(st->file, &st->job->id, &r->sinks[h].sink, &ended,
+                           &st->job->debugText);
+  if (ended || st->job->rc != 0) endStream(r, h);
+}
+
+// The stream to read next: the one read last while its hasher has fewer
+// than two slabs in flight (one place at a time), else the one whose
+// hasher has the fewest. SIZE_MAX when none is open.
+size_t nextStream(Reader *r) {
+  std::lock_guard<std::mutex> lock(r->w->m);
+  const std::vector<int> &busy = r->w->inFlight;
+  if (r->streams[r->current].job != nullptr && busy[r->current] < 2)
+    return r->current;
+  size_t best = SIZE_MAX;
+  for (size_t h = 0; h < r->streams.size(); h++)
+    if (r->streams[h].job != nullptr &&
+        (best == SIZE_MAX || busy[h] < busy[best]))
+      best = h;
+  return best;
+}
+
+// The hasher with no file open and the fewest slabs in flight, or
+// SIZE_MAX when every one has a file open. Under the lock.
+size_t freeStreamLocked(Reader *r) {
+  size_t best = SIZE_MAX;
+  for (size_t h = 0; h < r->streams.size(); h++)
+    if (r->streams[h].job == nullptr &&
+        (best == SIZE_MAX || r->w->inFlight[h] < r->w->inFlight[best]))
+      best = h;
+  return best;
+}
+
+// Marks the first reads read since the last call done, and takes the next
+// queued job when it can be started now, under one lock: a first read at
+// any time, a whole file when a hasher has no file open (*h,
+// the one it goes to). *empty: nothing is left queued.
+HashJob *nextJob(Reader *r, size_t *h, bool *empty) {
+  std::lock_guard<std::mutex> lock(r->w->m);
+  bool ended = false;
+  for (HashJob *job : r->finished) ended |= completeLocked(r->w, job);
+  r->finished.clear();
+  if (ended) r->w->doneCv.notify_all();
+  *empty = r->w->read.empty();
+  if (*empty) return nullptr;
+  HashJob *job = r->w->read.top();
+  *h = freeStreamLocked(r);
+  if (job->whole && *h == SIZE_MAX) return nullptr;
+  r->w->read.pop();
+  return job;
+}
+
+// Starts the queued jobs that can be started. When nothing more is
+// queued, the hashers with no file open get the small files read for
+// them so far.
+void admit(Reader *r) {
+  for (;;) {
+    size_t h = SIZE_MAX;
+    bool empty = false;
+    HashJob *job = nextJob(r, &h, &empty);
+    if (job == nullptr) {
+      for (size_t i = 0; empty && i < r->streams.size(); i++)
+        if (r->streams[i].job == nullptr) handOver(&r->sinks[i]);
+      return;
+    }
+    if (job->whole) {
+      beginStream(r, h, job);
+      continue;
+    }
+    runHead(job, r->head);
+    r->finished.push_back(job);
+  }
 }
 
 void readerLoop(HashWorkers *w, size_t) {
-  BYTE *head = w->slabs.back();  // the last slab is the reader's own
-  OpenSlab open;
+  Reader r;
+  initReader(&r, w);
   for (;;) {
-    HashJob *job = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(w->m);
-      if (w->read.empty() && open.slab >= 0) {
-        // Nothing more to read now: the hashers get what there is.
-        lock.unlock();
-        handOver(w, &open);
-        lock.lock();
-      }
-      w->readerCv.wait(lock,
-                       [w] { return w->readerStopping || !w->read.empty(); });
-      if (w->read.empty()) return;
-      job = w->read.top();
-      w->read.pop();
+    admit(&r);
+    const size_t h = nextStream(&r);
+    if (h != SIZE_MAX) {
+      r.current = h;
+      serveStream(&r, h);
+      continue;
     }
-    if (job->whole) {
-      readWhole(w, job, &open);
-    } else {
-      runHead(job, head);
-      complete(w, job);
-    }
+    std::unique_lock<std::mutex> lock(w->m);
+    w->readerCv.wait(lock,
+                     [w] { return w->readerStopping || !w->read.empty(); });
+    if (w->read.empty()) return;
   }
 }
 
@@ -254,7 +364,7 @@ void endWhole(HashJob *job) {
 
 // Digests a slab's segments, then gives the slab back and ends the files
 // that ended in it, under one lock.
-void digestPiece(HashWorkers *w, const Piece &p) {
+void digestPiece(HashWorkers *w, size_t me, const Piece &p) {
   std::vector<Segment> &segs = w->segments[p.slab];
   for (const Segment &g : segs) {
     HashJob *job = g.job;
@@ -271,6 +381,7 @@ void digestPiece(HashWorkers *w, const Piece &p) {
   for (const Segment &g : segs)
     if (g.end) ended |= completeLocked(w, g.job);
   segs.clear();
+  w->inFlight[me]--;
   w->freeSlabs.push_back(p.slab);
   w->slabsCv.notify_one();
   if (ended) w->doneCv.notify_all();
@@ -319,7 +430,7 @@ void hasherLoop(HashWorkers *w, size_t me) {
       isPiece = takeWork(w, me, &p, &batch);
     }
     if (isPiece) {
-      digestPiece(w, p);
+      digestPiece(w, me, p);
       continue;
     }
     for (HashJob *job : batch) runOwn(job, w->buffers[me]);
@@ -362,11 +473,15 @@ HashWorkers *hashWorkersStart(void) {
   HashWorkers *w = new HashWorkers;
   unsigned cores = std::thread::hardware_concurrency();
   w->pieces.resize(cores > 1 ? cores : 1);
-  // The pool's slabs, the last one the reader's own, and the hashers'.
-  w->segments.resize(HASH_POOL_SLABS);
-  bool ok = takeBuffers(&w->slabs, HASH_POOL_SLABS + 1, HASH_SLAB_BYTES) &&
+  w->inFlight.resize(w->pieces.size());
+  w->readerFiles = std::min<size_t>(w->pieces.size(), HASH_READER_FILES);
+  // The pool's slabs, then the reader's own, then the hashers' buffers.
+  const size_t pool = w->readerFiles * HASH_SLABS_PER_FILE;
+  w->segments.resize(pool);
+  bool ok = takeBuffers(&w->slabs, pool + 1, HASH_SLAB_BYTES) &&
             takeBuffers(&w->buffers, w->pieces.size(), HASH_READ_SIZE);
-  for (int i = 0; ok && i < HASH_POOL_SLABS; i++) w->freeSlabs.push_back(i);
+  for (size_t i = 0; ok && i < pool; i++)
+    w->freeSlabs.push_back(static_cast<int>(i));
   if (!ok || !startThreads(w)) {  // the caller hashes on its own
     hashWorkersStop(w);
     return nullptr;

@@ -139,6 +139,54 @@ TEST_F(WorkersTest, DeviceThatCannotTellIsReadByTheOneReader) {
   }
 }
 
+// The one reader takes turns between the files of its hashers, a slab at a
+// time: a read that fails part-way through one of them (past its first
+// slab) fails that file alone, and every other file is hashed as when each
+// is hashed whole on this thread.
+TEST_F(WorkersTest, OneReaderTakingTurnsKeepsAFailedReadToItsFile) {
+  const size_t size = 3 * HASH_SLAB_BYTES + 1000;
+  for (int g = 0; g < 3; g++) {
+    // One head and one last block for the whole group: each is read whole.
+    std::string body(size + g, static_cast<char>('a' + g));
+    const std::string d = "d/" + std::to_string(g);
+    MakeFile(d + "a", body);
+    MakeFile(d + "b", body);
+    MakeFile(d + "v", body);
+    body[size / 2] = 'x';
+    MakeFile(d + "c", body);
+  }
+  FileIdentity victim;
+  HANDLE h = platformCalls.CreateFileW(At("d/1v").c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FileIdentityFromHandle(h, &victim));
+  platformCalls.CloseHandle(h);
+  // The victim's reads since it was last opened: the tenth fails.
+  int reads = 0;
+  FileCallHooks hooks;
+  hooks.beforeOpen = [&](const std::wstring &path, DWORD) {
+    if (path == At("d/1v")) reads = 0;
+  };
+  hooks.failRead = [&](HANDLE file) {
+    FileIdentity id;
+    if (!FileIdentityFromHandle(file, &id) || !SameFileIdentity(&id, &victim) ||
+        ++reads != 10)
+      return false;
+    platformCalls.SetLastError(ERROR_READ_FAULT);
+    return true;
+  };
+  const PassResult plain = Plain();
+  ASSERT_NE(plain.out.find("ComputeSHA256 failed (0x1e): \"" + P(At("d/1v"))),
+            std::string::npos)
+      << plain.out;
+  CallReplaced<DeviceCall> query(&platformCalls.DeviceIoControl, FailingQuery);
+  const PassResult r = Run();
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(r.hashed, plain.hashed);
+  EXPECT_EQ(hashPassReads.ownReads, 0u);
+}
+
 // Files of one hand-off vanish when the pass opens its first file: each
 // fails in its place, in list order, as when every file is hashed here.
 TEST_F(WorkersTest, FilesVanishingWithinOneHandOffFailInListOrder) {
