@@ -68,8 +68,13 @@ DeviceAnswers *hashDevicesNew(void) { return new DeviceAnswers; }
 
 void hashDevicesFree(DeviceAnswers *d) { delete d; }
 
-int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path) {
-  const std::wstring p = path;
+namespace {
+
+// The answer for a path that names its volume: a share, or a drive.
+// kSeekUnknown + 1 when it names neither.
+const int kNoVolumeNamed = kSeekUnknown + 1;
+
+int askNamedVolume(DeviceAnswers *d, const std::wstring &p) {
   size_t at = p.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
   if (at == 0 && p.size() > 2 && isSeparator(p[0]) && isSeparator(p[1]))
     return kSeekNone;  // a network share
@@ -80,10 +85,37 @@ int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path) {
     if (known != d->byLetter.end()) return known->second;
     return d->byLetter[letter] = askDrive(letter);
   }
+  return kNoVolumeNamed;
+}
+
+// The full form of a relative directory, or an empty string.
+std::wstring fullPath(const std::wstring &dir) {
+  wchar_t small[MAX_PATH];
+  DWORD n =
+      platformCalls.GetFullPathNameW(dir.c_str(), MAX_PATH, small, nullptr);
+  if (n > 0 && n < MAX_PATH) return small;
+  if (n == 0) return L"";
+  std::wstring big(n, L'\0');
+  DWORD m = platformCalls.GetFullPathNameW(dir.c_str(), n, big.data(), nullptr);
+  if (m == 0 || m >= n) return L"";
+  big.resize(m);
+  return big;
+}
+
+}  // namespace
+
+int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path) {
+  const std::wstring p = path;
+  const int named = askNamedVolume(d, p);
+  if (named != kNoVolumeNamed) return named;
   size_t end = p.size();
   while (end > 0 && !isSeparator(p[end - 1])) end--;
-  const std::wstring dir = p.substr(0, end > 1 ? end - 1 : end);
+  std::wstring dir = p.substr(0, end > 1 ? end - 1 : end);
+  if (dir.empty()) dir = L".";
   auto known = d->byDirectory.find(dir);
   if (known != d->byDirectory.end()) return known->second;
-  return d->byDirectory[dir] = askDirectory(d, dir.empty() ? L"." : dir);
+  // A relative path: the drive or share its full form names, if any.
+  int answer = askNamedVolume(d, fullPath(dir));
+  if (answer == kNoVolumeNamed) answer = askDirectory(d, dir);
+  return d->byDirectory[dir] = answer;
 }

@@ -103,7 +103,8 @@ DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
 // ---- The devices files lie on ----
 // Whether reading a file's volume in two places at once costs seeks: asked
 // of each volume once (a drive's device "\\.\X:", or a directory's own
-// handle), and remembered in a DeviceAnswers. A network share has none. A
+// handle; a relative path by the drive its full form names), and
+// remembered in a DeviceAnswers. A network share has none. A
 // query that can't be made gives kSeekUnknown.
 enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
 struct DeviceAnswers;
