@@ -4,67 +4,35 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "common/common.h"
 #include "paths/paths.h"
+#include "scan/lister.h"
 
 namespace {
-
-// Working storage of one directory, allocated once and reused per entry.
-struct ScanBuffers {
-  wchar_t *filter;
-  wchar_t *pattern;
-  size_t patternCap;
-  wchar_t *path;
-  size_t pathCap;
-  WIN32_FIND_DATAW *fd;
-};
-
-DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
-              linklist *sourceList, const DescentStep *up);
-
-bool isDotOrDotDot(const wchar_t *name) {
-  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
 
 uint64_t findDataSize(const WIN32_FIND_DATAW *fd) {
   return (static_cast<uint64_t>(fd->nFileSizeHigh) << 32) | fd->nFileSizeLow;
 }
 
-bool allocBuffers(ScanBuffers *b, const wchar_t *dir, const wchar_t *filter) {
-  size_t dirLen = wcslen(dir);
-  b->filter = StringDupOrDie(filter[0] != L'\0' ? filter : L"*");
-  b->patternCap = dirLen + wcslen(b->filter) + 2;
-  b->pattern = StringAllocOrDie(b->patternCap);
-  b->pathCap = dirLen + MAX_PATH + 2;
-  b->path = StringAllocOrDie(b->pathCap);
-  b->fd = static_cast<WIN32_FIND_DATAW *>(calloc(1, sizeof(WIN32_FIND_DATAW)));
-  return b->fd != nullptr;
-}
-
-void freeBuffers(ScanBuffers *b) {
-  free(b->filter);
-  free(b->pattern);
-  free(b->path);
-  free(b->fd);
-}
-
-// Builds dir + separator + tail in buf.
-void joinInto(wchar_t *buf, size_t cap, const wchar_t *dir,
-              const wchar_t *tail) {
-  // Not wcsncpy: it would pad the rest of the buffer, for every entry.
-  const size_t n = wcsnlen(dir, cap - 1);
-  wmemcpy(buf, dir, n);
-  buf[n] = L'\0';
-  PathJoinChild(buf, cap, tail);
-}
+// What the scan keeps while it takes the listing's chunks in order.
+struct ScanState {
+  const wchar_t *shownFilter;  // the filter as the Debug line shows it
+  bintree *tree;
+  linklist *sourceList;
+  DWORD result = 0;  // the last non-zero code met
+  std::wstring dir;  // the directory whose files are being taken
+  std::vector<wchar_t> path;
+  WIN32_FIND_DATAW fd = {};
+};
 
 // The entry takes part in the comparison: a non-empty regular file, hidden
 // and system files only with -a, in destination mode only a known size.
 bool takeEntry(const WIN32_FIND_DATAW *fd, bintree *tree, linklist *src) {
   if (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  uint64_t size = findDataSize(fd);
-  if (size == 0) return false;
+  if (findDataSize(fd) == 0) return false;
   if (!options.All &&
       (fd->dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
     return false;
@@ -72,75 +40,39 @@ bool takeEntry(const WIN32_FIND_DATAW *fd, bintree *tree, linklist *src) {
                                              fd->nFileSizeHigh) != nullptr;
 }
 
-// First enumeration: the files of dir that match the filter.
-DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
-                linklist *sourceList) {
-  DWORD result = 0;
-  joinInto(b->pattern, b->patternCap, dir, b->filter);
-  HANDLE find = platformCalls.FindFirstFileW(b->pattern, b->fd);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  do {
-    if (!(b->fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      ProgressFileScanned();
-    if (!takeEntry(b->fd, tree, sourceList)) continue;
-    joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
-    DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
-    if (rc != 0) result = rc;
-  } while (platformCalls.FindNextFileW(find, b->fd));
-  (void)platformCalls.FindClose(find);  // nothing to do if it fails
-  return result;
-}
-
-// Second enumeration: every subdirectory, whatever the filter says. The
-// system is asked for directories only, so that it need not look up the
-// files again; the directory bit is still tested, since the request is
-// only advisory.
-DWORD scanSubdirs(const wchar_t *dir, const wchar_t *filter, ScanBuffers *b,
-                  bintree *tree, linklist *sourceList, const DescentStep *up) {
-  DWORD result = 0;
-  joinInto(b->pattern, b->patternCap, dir, L"*");
-  HANDLE find = platformCalls.FindFirstFileExW(
-      b->pattern, FindExInfoBasic, b->fd, FindExSearchLimitToDirectories,
-      nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  do {
-    DWORD attr = b->fd->dwFileAttributes;
-    if (!(attr & FILE_ATTRIBUTE_DIRECTORY) || isDotOrDotDot(b->fd->cFileName))
-      continue;
-    joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
-    DescentStep child = {b->path, up, 0, 0, 0, 0};
-    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && DescentLoopsBack(&child))
-      continue;
-    DWORD rc = scanDir(b->path, filter, tree, sourceList, &child);
-    if (rc != 0) result = rc;
-  } while (platformCalls.FindNextFileW(find, b->fd));
-  (void)platformCalls.FindClose(find);  // nothing to do if it fails
-  return result;
-}
-
-DWORD scanDir(const wchar_t *dir, const wchar_t *filter, bintree *tree,
-              linklist *sourceList, const DescentStep *up) {
-  const wchar_t *shown = filter[0] != L'\0' ? filter : L"*";
+// A directory's first chunk: its Debug line, and whether it is one.
+bool beginDir(ScanState *s, const ListedChunk *c) {
   if (options.Debug)
     PrintW(L"*** Processing Dir= \"%ls\"  Filter=\"%ls\"\n",
-           ShowPath(dir, 0).c_str(), ShowPath(shown, 0).c_str());
-  if (dir[0] != L'\0' && !IsADir(dir)) {
-    PrintW(L"Err: \"%ls\" is not a directory.", ShowPath(dir, 0).c_str());
-    return ERROR_INVALID_PARAMETER;
+           ShowPath(c->dir.c_str(), 0).c_str(),
+           ShowPath(s->shownFilter, 0).c_str());
+  if (!c->isDir) {
+    PrintW(L"Err: \"%ls\" is not a directory.",
+           ShowPath(c->dir.c_str(), 0).c_str());
+    s->result = ERROR_INVALID_PARAMETER;
+    return false;
   }
-  ScanBuffers b = {};
-  if (!allocBuffers(&b, dir, filter)) {
-    freeBuffers(&b);
-    DebugText(L"ScanDirectory - memory alloc failed\n");
-    return ERROR_NOT_ENOUGH_MEMORY;
+  s->dir = c->dir;
+  s->path.resize(s->dir.size() + MAX_PATH + 2);
+  return true;
+}
+
+// Records the files of a chunk, in listing order.
+void takeChunk(void *ctx, ListedChunk *c) {
+  ScanState *s = static_cast<ScanState *>(ctx);
+  if (c->first && !beginDir(s, c)) return;
+  for (const ListedFile &f : c->files) {
+    ProgressFileScanned();
+    s->fd.dwFileAttributes = f.attributes;
+    s->fd.nFileSizeHigh = f.sizeHigh;
+    s->fd.nFileSizeLow = f.sizeLow;
+    if (!takeEntry(&s->fd, s->tree, s->sourceList)) continue;
+    wmemcpy(s->path.data(), s->dir.c_str(), s->dir.size() + 1);
+    PathJoinChild(s->path.data(), s->path.size(), c->names.data() + f.nameAt);
+    DWORD rc =
+        bintree_AddObject(s->path.data(), &s->fd, s->tree, s->sourceList);
+    if (rc != 0) s->result = rc;
   }
-  DWORD result = scanFiles(dir, &b, tree, sourceList);
-  if (options.Recurse) {
-    DWORD rc = scanSubdirs(dir, filter, &b, tree, sourceList, up);
-    if (rc != 0) result = rc;
-  }
-  freeBuffers(&b);
-  return result;
 }
 
 // Makes a new size group and places it in the tree. Returns the group the
@@ -171,8 +103,19 @@ void SizeGroupRelease(SizeGroup *group) {
 
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
                     linklist *sourceList) {
-  DescentStep top = {dir, nullptr, 0, 0, 0, 0};
-  return scanDir(dir, filter, tree, sourceList, &top);
+  ScanState s;
+  s.shownFilter = filter[0] != L'\0' ? filter : L"*";
+  s.tree = tree;
+  s.sourceList = sourceList;
+  Lister *l = ListerStart(dir, filter);
+  if (l == nullptr) {  // no second thread: list as the scan goes
+    ListTree(dir, filter, {takeChunk, &s});
+    return s.result;
+  }
+  ListedChunk chunk;
+  while (ListerNext(l, &chunk)) takeChunk(&s, &chunk);
+  ListerStop(l);
+  return s.result;
 }
 
 DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
+#include "scan/lister.h"
 #include "support/harness.h"
 #include "support/seam.h"
 
@@ -160,6 +162,88 @@ TEST_F(ScanTest, GroupTheTreeRefusedIsReleased) {
   // The next file of that size makes the group.
   EXPECT_EQ(bintree_AddObject(path.c_str(), &fd, tree, nullptr), 0u);
   EXPECT_EQ(Group(7), (std::vector<std::wstring>{path}));
+}
+
+using ListerStartCall = decltype(listerThreadStart);
+using NextCall = decltype(PlatformCalls::FindNextFileW);
+ListerStartCall realListerStart = nullptr;
+NextCall realNext = nullptr;
+int nextsLeft = 0;  // the FindNextFileW that makes this 0 fails
+
+// The listing runs to its end before the scan takes any of it.
+bool StartAndFinish(std::thread *t, void (*body)(Lister *), Lister *l) {
+  if (!realListerStart(t, body, l)) return false;
+  t->join();
+  return true;
+}
+
+bool NoThread(std::thread *, void (*)(Lister *), Lister *) { return false; }
+
+BOOL WINAPI FailingNext(HANDLE find, WIN32_FIND_DATAW *fd) {
+  if (--nextsLeft == 0) {
+    platformCalls.SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  }
+  return realNext(find, fd);
+}
+
+struct Listed {
+  DWORD rc = 0;
+  std::string out;
+  std::vector<std::wstring> paths;
+};
+
+// The listing of one scan fails at its failAt-th step to a next entry (0:
+// none fails), with the listing started by start; the scan's output (with
+// Debug) and records.
+Listed ScanFailingAt(const std::wstring &dir, ListerStartCall start,
+                     int failAt) {
+  CallReplaced<ListerStartCall> starts(&listerThreadStart, start);
+  realListerStart = starts.saved();
+  CallReplaced<NextCall> next(&platformCalls.FindNextFileW, FailingNext);
+  realNext = next.saved();
+  nextsLeft = failAt;
+  bintree *t = bintree_Allocate();
+  linklist *src = linklist_Allocate();
+  Listed r;
+  r.out =
+      CaptureOutput([&] { r.rc = ScanDirectory(dir.c_str(), L"*", t, src); });
+  ListElement *c = nullptr;
+  for (FileRecord *f = linklist_FindFirst(src, &c); f != nullptr;
+       f = linklist_FindNext(src, &c))
+    r.paths.push_back(f->path);
+  ReleaseScan(t, src);
+  return r;
+}
+
+// A listing that fails part-way (a file listing, a subdirectory listing,
+// within a directory's later chunk) while the scan is behind it: the scan
+// records what it would have recorded listing on its own thread, in the
+// same order, with the same output and result.
+TEST_F(ScanTest, ListingThatFailsAheadOfTheScanEndsWhereItFailed) {
+  for (int d = 0; d < 3; d++)
+    for (int f = 0; f < 30; f++)
+      MakeFile("d/s" + std::to_string(d) + "/t/f" + std::to_string(f),
+               std::string(1 + f, 'x'));
+  for (int f = 0; f < 1100; f++) MakeFile("d/big/f" + std::to_string(f), "y");
+  options.Recurse = 1;
+  options.Debug = 1;
+  const Listed whole = ScanFailingAt(At("d"), NoThread, 0);
+  const int steps = -nextsLeft;  // the whole listing's steps
+  EXPECT_EQ(whole.paths.size(), 90u + 1100u);
+  size_t lost = 0;
+  for (int failAt : {1, steps / 5, steps / 3, steps / 2, steps - 40}) {
+    const Listed here = ScanFailingAt(At("d"), NoThread, failAt);
+    const Listed ahead = ScanFailingAt(At("d"), StartAndFinish, failAt);
+    lost += whole.paths.size() - here.paths.size();
+    EXPECT_EQ(ahead.paths, here.paths) << failAt;
+    EXPECT_EQ(ahead.out, here.out) << failAt;
+    EXPECT_EQ(ahead.rc, here.rc) << failAt;
+  }
+  EXPECT_GT(lost, 0u);
+  const Listed ahead = ScanFailingAt(At("d"), StartAndFinish, 0);
+  EXPECT_EQ(ahead.paths, whole.paths);
+  EXPECT_EQ(ahead.out, whole.out);
 }
 
 }  // namespace

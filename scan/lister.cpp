@@ -1,0 +1,226 @@
+// The scan's listing: a depth-first walk of the directories, kept on a
+// stack of its own (a deep tree needs no deep call stack), and the thread
+// that runs it ahead of the scan.
+#include "scan/lister.h"
+
+#include <condition_variable>
+#include <cwchar>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "paths/paths.h"
+#include "scan/scan.h"
+
+namespace {
+
+// dir + separator + tail, as the scan joins them.
+std::wstring join(const std::wstring &dir, const wchar_t *tail) {
+  std::vector<wchar_t> buf(dir.size() + wcslen(tail) + 2);
+  wmemcpy(buf.data(), dir.c_str(), dir.size() + 1);
+  PathJoinChild(buf.data(), buf.size(), tail);
+  return buf.data();
+}
+
+bool isDotOrDotDot(const wchar_t *name) {
+  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// One directory of the descent path: its subdirectory search, and its
+// step for telling links that loop back.
+struct Level {
+  std::wstring dir;
+  DescentStep step;
+  HANDLE find = INVALID_HANDLE_VALUE;
+  bool started = false;  // the subdirectory search was begun
+};
+
+struct Walk {
+  const wchar_t *filter;  // "*" for an empty filter
+  ListSink sink;
+  ListedChunk chunk;
+  WIN32_FIND_DATAW fd;
+  std::deque<Level> stack;  // stable places: steps point at their parents
+};
+
+void handOver(Walk *w) {
+  w->sink.take(w->sink.ctx, &w->chunk);
+  w->chunk = ListedChunk{};
+  w->chunk.first = false;
+}
+
+void addFile(Walk *w) {
+  ListedChunk &c = w->chunk;
+  const WIN32_FIND_DATAW &fd = w->fd;
+  c.files.push_back({fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
+                     static_cast<uint32_t>(c.names.size())});
+  const size_t n = wcsnlen(fd.cFileName, MAX_PATH - 1);
+  c.names.insert(c.names.end(), fd.cFileName, fd.cFileName + n);
+  c.names.push_back(L'\0');
+  if (c.files.size() >= kListedChunkFiles) handOver(w);
+}
+
+// The files of dir that match the filter, in the order the system gives
+// them. A search that can't be made, or that fails part-way, ends the
+// listing there, as the end of the directory would.
+void listFiles(Walk *w, const std::wstring &dir) {
+  HANDLE find =
+      platformCalls.FindFirstFileW(join(dir, w->filter).c_str(), &w->fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) addFile(w);
+  } while (platformCalls.FindNextFileW(find, &w->fd));
+  (void)platformCalls.FindClose(find);  // nothing to do if it fails
+}
+
+// Lists a directory's files, then, with Recurse, puts it on the stack so
+// that its subdirectories are walked next. known: its step's identity,
+// when already looked up.
+void enter(Walk *w, std::wstring dir, const DescentStep *up,
+           const DescentStep *known) {
+  w->chunk = ListedChunk{};
+  w->chunk.dir = dir;
+  w->chunk.isDir = dir.empty() || IsADir(dir.c_str());
+  if (w->chunk.isDir) listFiles(w, dir);
+  handOver(w);
+  if (!w->chunk.isDir || !options.Recurse) return;
+  w->stack.emplace_back();
+  Level &l = w->stack.back();
+  l.dir = std::move(dir);
+  l.step = known != nullptr ? *known : DescentStep{nullptr, up, 0, 0, 0, 0};
+  l.step.dir = l.dir.c_str();
+}
+
+// The level's next subdirectory entry in w->fd; false at the end of its
+// search (which is then closed). The system is asked for directories
+// only, so that it need not look up the files again; the request is only
+// advisory.
+bool nextEntry(Walk *w, Level *l) {
+  if (!l->started) {
+    l->started = true;
+    l->find = platformCalls.FindFirstFileExW(
+        join(l->dir, L"*").c_str(), FindExInfoBasic, &w->fd,
+        FindExSearchLimitToDirectories, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    return l->find != INVALID_HANDLE_VALUE;
+  }
+  if (l->find == INVALID_HANDLE_VALUE) return false;
+  if (platformCalls.FindNextFileW(l->find, &w->fd)) return true;
+  (void)platformCalls.FindClose(l->find);  // nothing to do if it fails
+  l->find = INVALID_HANDLE_VALUE;
+  return false;
+}
+
+// Walks every subdirectory of the stack's top, each one whole before the
+// next (depth first), whatever the filter says.
+void walkStack(Walk *w) {
+  while (!w->stack.empty()) {
+    Level &top = w->stack.back();
+    if (!nextEntry(w, &top)) {
+      w->stack.pop_back();
+      continue;
+    }
+    const DWORD attr = w->fd.dwFileAttributes;
+    if (!(attr & FILE_ATTRIBUTE_DIRECTORY) || isDotOrDotDot(w->fd.cFileName))
+      continue;
+    std::wstring child = join(top.dir, w->fd.cFileName);
+    DescentStep step = {child.c_str(), &top.step, 0, 0, 0, 0};
+    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && DescentLoopsBack(&step))
+      continue;
+    enter(w, std::move(child), &top.step, &step);
+  }
+}
+
+}  // namespace
+
+void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink) {
+  auto w = std::make_unique<Walk>();
+  w->filter = filter[0] != L'\0' ? filter : L"*";
+  w->sink = sink;
+  enter(w.get(), dir, nullptr, nullptr);
+  walkStack(w.get());
+}
+
+// ---- The listing thread ----
+
+namespace {
+
+bool startThread(std::thread *thread, void (*body)(Lister *), Lister *l) {
+  try {
+    *thread = std::thread(body, l);
+  } catch (...) {  // no thread to be had
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool (*listerThreadStart)(std::thread *, void (*)(Lister *),
+                          Lister *) = startThread;
+
+struct Lister {
+  std::wstring dir;
+  std::wstring filter;
+  std::mutex m;
+  std::condition_variable readyCv;  // the scan: a chunk, or the end
+  std::condition_variable roomCv;   // the listing: room ahead
+  std::deque<ListedChunk> ready;
+  size_t filesAhead = 0;  // files in ready
+  bool done = false;      // the listing has ended
+  bool waiting = false;   // the scan waits for a chunk
+  std::thread thread;
+};
+
+namespace {
+
+// The listing thread's sink: queues the chunk once there is room ahead.
+void queueChunk(void *ctx, ListedChunk *chunk) {
+  Lister *l = static_cast<Lister *>(ctx);
+  std::unique_lock<std::mutex> lock(l->m);
+  l->roomCv.wait(lock, [l] { return l->filesAhead < kListedAheadFiles; });
+  l->filesAhead += chunk->files.size();
+  l->ready.push_back(std::move(*chunk));
+  if (l->waiting) l->readyCv.notify_one();
+}
+
+void listerBody(Lister *l) {
+  ListTree(l->dir.c_str(), l->filter.c_str(), {queueChunk, l});
+  std::lock_guard<std::mutex> lock(l->m);
+  l->done = true;
+  l->readyCv.notify_one();
+}
+
+}  // namespace
+
+Lister *ListerStart(const wchar_t *dir, const wchar_t *filter) {
+  Lister *l = new Lister;
+  l->dir = dir;
+  l->filter = filter;
+  if (!listerThreadStart(&l->thread, listerBody, l)) {
+    delete l;
+    return nullptr;
+  }
+  return l;
+}
+
+bool ListerNext(Lister *l, ListedChunk *chunk) {
+  std::unique_lock<std::mutex> lock(l->m);
+  l->waiting = true;
+  l->readyCv.wait(lock, [l] { return !l->ready.empty() || l->done; });
+  l->waiting = false;
+  if (l->ready.empty()) return false;
+  *chunk = std::move(l->ready.front());
+  l->ready.pop_front();
+  const bool full = l->filesAhead >= kListedAheadFiles;
+  l->filesAhead -= chunk->files.size();
+  if (full && l->filesAhead < kListedAheadFiles) l->roomCv.notify_one();
+  return true;
+}
+
+void ListerStop(Lister *l) {
+  ListedChunk rest;
+  while (ListerNext(l, &rest)) {
+  }
+  if (l->thread.joinable()) l->thread.join();
+  delete l;
+}
