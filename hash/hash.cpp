@@ -177,53 +177,36 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
   return hashWhole(path, digest, id, debugText, buffer);
 }
 
-DWORD hashReadOpen(const wchar_t *path, FileIdentity *id, HANDLE *file,
-                   const wchar_t **debugText) {
-  *file = platformCalls.CreateFileW(
+DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
+                    const wchar_t **debugText) {
+  HANDLE file = platformCalls.CreateFileW(
       path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (*file == INVALID_HANDLE_VALUE) {
+  if (file == INVALID_HANDLE_VALUE) {
     *debugText = L"Err: Could not open file.\n";
     return platformCalls.GetLastError();
   }
   // An identity the system cannot tell stays cleared: the file then only
   // matches by contents.
-  if (id != nullptr) (void)FileIdentityFromHandle(*file, id);
+  if (id != nullptr) (void)FileIdentityFromHandle(file, id);
   if (id != nullptr) id->size = 0;  // counts the bytes read
-  return 0;
-}
-
-DWORD hashReadOn(HANDLE file, FileIdentity *id, HashSink *sink, bool *ended,
-                 const wchar_t **debugText) {
-  *ended = true;
+  DWORD rc = 0;
   for (;;) {
     BYTE *into = sink->buffer(sink);
     DWORD got = 0;
     if (!platformCalls.ReadFile(file, into, HASH_READ_SIZE, &got, nullptr)) {
+      rc = platformCalls.GetLastError();
       *debugText = L"hashCalcSHA256 - ReadFile failed.\n";
-      return platformCalls.GetLastError();
+      break;
     }
-    if (got == 0) return 0;
+    if (got == 0) break;
     if (id != nullptr) id->size += got;
-    const BOOL took = sink->take(sink, got);
-    if (!took) {
+    if (!sink->take(sink, got)) {
+      rc = platformCalls.GetLastError();
       *debugText = L"hashCalcSHA256 - CryptHashData failed.\n";
-      return platformCalls.GetLastError();
-    }
-    if (took == HASH_TAKE_PAUSE) {
-      *ended = false;
-      return 0;
+      break;
     }
   }
-}
-
-DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
-                    const wchar_t **debugText) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  DWORD rc = hashReadOpen(path, id, &file, debugText);
-  if (rc != 0) return rc;
-  for (bool ended = false; rc == 0 && !ended;)
-    rc = hashReadOn(file, id, sink, &ended, debugText);
   platformCalls.CloseHandle(file);  // nothing to do if it fails
   return rc;
 }

@@ -51,13 +51,11 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
 
 // Where the reads of a whole file go, in file order: buffer gives the place
 // for the next read (HASH_READ_SIZE bytes), take is handed the bytes read
-// there: TRUE to go on, HASH_TAKE_PAUSE to go on later (the reads stop
-// here for now), FALSE when feeding them failed (the last error set).
+// there (FALSE when feeding them failed, with the last error set).
 struct HashSink {
   BYTE *(*buffer)(HashSink *sink);
   BOOL (*take)(HashSink *sink, DWORD got);
 };
-#define HASH_TAKE_PAUSE 2
 
 // The read loop of every whole-file hashing, on any thread: opens path,
 // fills id (may be null; size: the bytes read) and hands every read of
@@ -66,17 +64,6 @@ struct HashSink {
 // Prints nothing; the file is closed before it returns.
 DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
                     const wchar_t **debugText);
-
-// hashReadWhole in steps, for a reader that takes turns between files:
-// hashReadOpen opens the file and fills id (0, or the failing step's code
-// with *debugText its message; *file is then INVALID_HANDLE_VALUE);
-// hashReadOn reads on from where the last call stopped until the sink
-// pauses (*ended false) or the file ends (*ended true), and returns 0 or
-// the failing step's code. The caller closes the file.
-DWORD hashReadOpen(const wchar_t *path, FileIdentity *id, HANDLE *file,
-                   const wchar_t **debugText);
-DWORD hashReadOn(HANDLE file, FileIdentity *id, HashSink *sink, bool *ended,
-                 const wchar_t **debugText);
 
 // The head of a file, to compare same-size files before hashing them whole:
 // opens the file as hashCalcSHA256 does and makes its first read, of
@@ -114,19 +101,15 @@ int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
 
 // ---- Hashing on worker threads ----
 // Hasher threads, one per core, take the jobs in pass order (job order,
-// then index). A job whose file lies on a volume with no seek penalty is
-// read and hashed by the hasher that takes it. The others go to the one
-// reader, which keeps a file open for each of up to HASH_READER_FILES
-// hashers and reads them in turns of HASH_SLAB_BYTES, in HASH_READ_SIZE
-// reads, into a fixed pool of slabs (HASH_SLABS_PER_FILE for each such
-// hasher) that the hashers digest, each file by one hasher. It stays with
-// one file while that file's hasher keeps up, so a slow device is read
-// one file at a time, and takes turns when the hashers are the slower.
-// Nothing is printed off the main thread: a job's results say what the
-// main thread is to print.
-#define HASH_SLAB_BYTES (8 * HASH_READ_SIZE)
-#define HASH_READER_FILES 8
-#define HASH_SLABS_PER_FILE 3
+// then index) and read and hash their files. A file on a volume with a
+// seek penalty (oneReader) is read under one gate shared by all such
+// files, a piece of HASH_PIECE_BYTES at a time, so that the device is read
+// in one place at a time; its hasher digests each piece after letting the
+// gate go, while another hasher reads, and holds on to the gate while the
+// device is slower than its hashing. Each hasher has one buffer of
+// HASH_PIECE_BYTES. Nothing is printed off the main thread: a job's
+// results say what the main thread is to print.
+#define HASH_PIECE_BYTES (8 * HASH_READ_SIZE)
 
 // A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up to
 // HASH_BATCH_JOBS files and HASH_BATCH_BYTES bytes: one hand-off each.
@@ -137,7 +120,7 @@ int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
 struct HashJob {
   const wchar_t *path;
   int32_t whole;      // 1: the SHA-256 of the whole file; 0: its first read
-  int32_t oneReader;  // 1: read by the one reader (a seek penalty)
+  int32_t oneReader;  // 1: read under the gate (a seek penalty)
   uint64_t order;     // jobs run in (order, index) order
   uint64_t index;
   uint64_t size;  // the file's recorded size, for batching
@@ -154,8 +137,6 @@ struct HashJob {
   // Kept by the workers.
   int32_t done;
   HCRYPTHASH hash;
-  DWORD hashRc;
-  const wchar_t *hashText;
 };
 
 struct HashWorkers;

@@ -81,7 +81,7 @@ TEST_F(WorkersTest, ThreadsThatCannotStartLeaveTheWorkToThisThread) {
   MakeTree();
   const PassResult plain = Plain();
   const int cores = std::max(1u, std::thread::hardware_concurrency());
-  for (int n : {1, 2, 1 + cores}) {  // the reader, the first, the last hasher
+  for (int n : {1, 2, cores}) {  // the first, the second, the last hasher
     CallReplaced<StartCall> start(&hashThreadStart, CountedStart);
     realStart = start.saved();
     startsLeft = n;
@@ -114,7 +114,7 @@ BOOL WINAPI NoSeekPenalty(HANDLE, DWORD, void *, DWORD, void *out,
   return TRUE;
 }
 
-TEST_F(WorkersTest, DeviceThatCannotTellIsReadByTheOneReader) {
+TEST_F(WorkersTest, DeviceThatCannotTellIsReadUnderTheGate) {
   MakeTree();
   const PassResult plain = Plain();
   {
@@ -139,12 +139,12 @@ TEST_F(WorkersTest, DeviceThatCannotTellIsReadByTheOneReader) {
   }
 }
 
-// The one reader takes turns between the files of its hashers, a slab at a
-// time: a read that fails part-way through one of them (past its first
-// slab) fails that file alone, and every other file is hashed as when each
-// is hashed whole on this thread.
-TEST_F(WorkersTest, OneReaderTakingTurnsKeepsAFailedReadToItsFile) {
-  const size_t size = 3 * HASH_SLAB_BYTES + 1000;
+// Files of a volume with a seek penalty are read under one gate, a piece
+// at a time, by every hasher in turn: a read that fails part-way through
+// one of them (past its first piece) fails that file alone, and every other
+// file is hashed as when each is hashed whole on this thread.
+TEST_F(WorkersTest, GatedReadsKeepAFailedReadToItsFile) {
+  const size_t size = 3 * HASH_PIECE_BYTES + 1000;
   for (int g = 0; g < 3; g++) {
     // One head and one last block for the whole group: each is read whole.
     std::string body(size + g, static_cast<char>('a' + g));
