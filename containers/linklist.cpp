@@ -7,44 +7,64 @@
 #include "containers/containers.h"
 #include "containers/internal.h"
 
+// Where a record's name comes from: a full path of its own, a stored
+// folder and a name in it, or the stored name of another record.
+struct NameSource {
+  const wchar_t *path;
+  StoredFolder *folder;
+  const wchar_t *name;
+  StoredName *shared;
+};
+
+// The stored name for a new record: one more reference to a shared one, or
+// a new one (for a path of its own, in a folder of its own).
+static StoredName *NameFrom(const NameSource &from) {
+  if (from.shared != nullptr) {
+    NameShare(from.shared);
+    return from.shared;
+  }
+  if (from.folder != nullptr) return NameStore(from.folder, from.name);
+  const size_t cut = FolderPartLength(from.path);
+  StoredFolder *folder = FolderStore(from.path, cut);
+  StoredName *stored = NameStore(folder, from.path + cut);
+  FolderRelease(folder);  // the name holds it
+  return stored;
+}
+
 // A new record with the size from findData, flags clear and hash all zero,
-// naming path: a stored path of its own (one reference), or, when shared,
-// one more reference to a stored path. Exhaustion ends the process.
-static FileRecord *RecordMake(const wchar_t *path, bool shared,
+// named as from says. Exhaustion ends the process.
+static FileRecord *RecordMake(const NameSource &from,
                               const WIN32_FIND_DATAW *findData,
                               int32_t fInSource) {
   FileRecord *record =
       static_cast<FileRecord *>(RecordSlotTake(sizeof(FileRecord)));
-  if (shared) {
-    record->path = const_cast<wchar_t *>(path);
-    PathShare(record->path);
-  } else {
-    record->path = PathStore(path);
-  }
+  record->name = NameFrom(from);
   record->size = (uint64_t)findData->nFileSizeHigh << 32 |
                  (uint64_t)findData->nFileSizeLow;
   record->fInSource = fInSource;
   return record;
 }
 
-// Drops the record's reference to its path, then the record. Can't fail.
+// Drops the record's reference to its name, then the record. Can't fail.
 static void RecordFree(FileRecord *record) {
-  PathRelease(record->path);
+  NameRelease(record->name);
   RecordSlotGive(record, sizeof(FileRecord));
 }
 
-// A copy of the record with a path copy of its own, both from malloc, for a
-// caller of linklist_Dequeue (which frees the two apart). Exhaustion ends
-// the process.
+// A copy of the record, from malloc, for a caller of linklist_Dequeue
+// (which releases it with FileRecordFree). Exhaustion ends the process.
 static FileRecord *RecordHandOut(const FileRecord *record) {
   FileRecord *copy = (FileRecord *)malloc(sizeof(FileRecord));
-  const size_t len = wcslen(record->path);
-  wchar_t *path = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
-  if (copy == nullptr || path == nullptr) abort();
+  if (copy == nullptr) abort();
   *copy = *record;
-  wmemcpy(path, record->path, len + 1);
-  copy->path = path;
+  NameShare(copy->name);
   return copy;
+}
+
+void FileRecordFree(FileRecord *record) {
+  if (record == nullptr) return;
+  NameRelease(record->name);
+  free(record);
 }
 
 // Returns the new empty list, or null (with the Debug lines) when the header
@@ -80,15 +100,15 @@ DWORD linklist_AcquireMutex(linklist *list) {
   return wait;
 }
 
-// Appends a new record for path (a stored path when shared) at the tail.
+// Appends a new record named as from says at the tail.
 // Returns 0; 87 for a null list, 8 when the element cannot be allocated, or
 // the wait's value; on failure nothing stays allocated. *made is the
 // record appended, or null.
-static DWORD EnqueueRecord(linklist *list, const wchar_t *path, bool shared,
+static DWORD EnqueueRecord(linklist *list, const NameSource &from,
                            const WIN32_FIND_DATAW *findData, int32_t fInSource,
                            FileRecord **made) {
   *made = nullptr;
-  FileRecord *record = RecordMake(path, shared, findData, fInSource);
+  FileRecord *record = RecordMake(from, findData, fInSource);
   if (list == nullptr) {
     DebugText(L"ERROR: linklist_Enqueue called on NULL linklist");
     RecordFree(record);
@@ -124,23 +144,36 @@ static DWORD EnqueueRecord(linklist *list, const wchar_t *path, bool shared,
 DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
                        const WIN32_FIND_DATAW *findData, int32_t fInSource) {
   FileRecord *made;
-  return EnqueueRecord(list, path, false, findData, fInSource, &made);
+  return EnqueueRecord(list, NameSource{path, nullptr, nullptr, nullptr},
+                       findData, fInSource, &made);
 }
 
 DWORD linklist_EnqueueStored(linklist *list, const wchar_t *path,
                              const WIN32_FIND_DATAW *findData,
-                             int32_t fInSource, wchar_t **stored) {
+                             int32_t fInSource, StoredName **stored) {
   FileRecord *made;
-  DWORD rc = EnqueueRecord(list, path, false, findData, fInSource, &made);
-  *stored = made != nullptr ? made->path : nullptr;
+  DWORD rc = EnqueueRecord(list, NameSource{path, nullptr, nullptr, nullptr},
+                           findData, fInSource, &made);
+  *stored = made != nullptr ? made->name : nullptr;
   return rc;
 }
 
-DWORD linklist_EnqueueShared(linklist *list, wchar_t *stored,
+DWORD linklist_EnqueueIn(linklist *list, StoredFolder *folder,
+                         const wchar_t *name, const WIN32_FIND_DATAW *findData,
+                         int32_t fInSource, StoredName **stored) {
+  FileRecord *made;
+  DWORD rc = EnqueueRecord(list, NameSource{nullptr, folder, name, nullptr},
+                           findData, fInSource, &made);
+  if (stored != nullptr) *stored = made != nullptr ? made->name : nullptr;
+  return rc;
+}
+
+DWORD linklist_EnqueueShared(linklist *list, StoredName *stored,
                              const WIN32_FIND_DATAW *findData,
                              int32_t fInSource) {
   FileRecord *made;
-  return EnqueueRecord(list, stored, true, findData, fInSource, &made);
+  return EnqueueRecord(list, NameSource{nullptr, nullptr, nullptr, stored},
+                       findData, fInSource, &made);
 }
 
 // Takes the head's record out, still in its slot.
@@ -168,8 +201,8 @@ static FileRecord *DequeueRecord(linklist *list) {
   return record;
 }
 
-// Takes the head's record out; the caller owns it and releases its path
-// copy, then the record. Returns null for an empty or null list or a failed
+// Takes the head's record out; the caller owns it and releases it with
+// FileRecordFree. Returns null for an empty or null list or a failed
 // wait.
 FileRecord *linklist_Dequeue(linklist *list) {
   FileRecord *record = DequeueRecord(list);
@@ -245,7 +278,7 @@ DWORD linklist_GetCount(linklist *list) {
   return count;
 }
 
-// Releases every record with its path, then the header and its lock. A
+// Releases every record with its name, then the header and its lock. A
 // null list, or a wait that fails at the end (the header then stays), is
 // reported under Debug only.
 void linklist_DeAllocate(linklist *list) {

@@ -72,6 +72,13 @@ bool takeEntry(const WIN32_FIND_DATAW *fd, bintree *tree, linklist *src) {
                                              fd->nFileSizeHigh) != nullptr;
 }
 
+// The stored path of dir that its files' records share: what the joined
+// path of each file holds before the file's name.
+StoredFolder *storeFolder(const wchar_t *dir, ScanBuffers *b) {
+  joinInto(b->path, b->pathCap, dir, L"");
+  return FolderStore(b->path, wcslen(b->path));
+}
+
 // First enumeration: the files of dir that match the filter.
 DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
                 linklist *sourceList) {
@@ -79,15 +86,18 @@ DWORD scanFiles(const wchar_t *dir, ScanBuffers *b, bintree *tree,
   joinInto(b->pattern, b->patternCap, dir, b->filter);
   HANDLE find = platformCalls.FindFirstFileW(b->pattern, b->fd);
   if (find == INVALID_HANDLE_VALUE) return 0;
+  StoredFolder *folder = nullptr;  // stored with the first file recorded
   do {
     if (!(b->fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       ProgressFileScanned();
     if (!takeEntry(b->fd, tree, sourceList)) continue;
-    joinInto(b->path, b->pathCap, dir, b->fd->cFileName);
-    DWORD rc = bintree_AddObject(b->path, b->fd, tree, sourceList);
+    if (folder == nullptr) folder = storeFolder(dir, b);
+    DWORD rc =
+        bintree_AddObjectIn(folder, b->fd->cFileName, b->fd, tree, sourceList);
     if (rc != 0) result = rc;
   } while (platformCalls.FindNextFileW(find, b->fd));
   (void)platformCalls.FindClose(find);  // nothing to do if it fails
+  FolderRelease(folder);                // its names hold it
   return result;
 }
 
@@ -177,23 +187,34 @@ DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
 
 DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList) {
+  const size_t cut = FolderPartLength(path);
+  StoredFolder *folder = FolderStore(path, cut);
+  DWORD rc = bintree_AddObjectIn(folder, path + cut, findData, tree, sourceList);
+  FolderRelease(folder);  // the records' names hold it
+  return rc;
+}
+
+DWORD bintree_AddObjectIn(StoredFolder *folder, const wchar_t *name,
+                          const WIN32_FIND_DATAW *findData, bintree *tree,
+                          linklist *sourceList) {
   SizeGroup *g = static_cast<SizeGroup *>(
       bintree_GetObject(tree, findData->nFileSizeLow, findData->nFileSizeHigh));
   DWORD rc = 0;
   if (g == nullptr) g = newGroup(tree, findData, &rc);
-  wchar_t *stored = nullptr;
+  StoredName *stored = nullptr;
   if (sourceList != nullptr) {
     // Deliberately not acted on: the file still goes into its group, where
     // it can be reported as a copy of another source file; the failure has
     // its Debug line, and the count is of the source files met.
-    (void)linklist_EnqueueStored(sourceList, path, findData, 1, &stored);
+    (void)linklist_EnqueueIn(sourceList, folder, name, findData, 1, &stored);
     cntFilesInSource++;
   }
   if (g == nullptr) return rc;
-  // The group's record names the path the source list's record stored.
-  rc = stored != nullptr ? linklist_EnqueueShared(g->files, stored, findData, 1)
-                         : linklist_Enqueue(g->files, path, findData,
-                                            sourceList != nullptr ? 1 : 0);
+  // The group's record shares the name the source list's record stored.
+  rc = stored != nullptr
+           ? linklist_EnqueueShared(g->files, stored, findData, 1)
+           : linklist_EnqueueIn(g->files, folder, name, findData,
+                                sourceList != nullptr ? 1 : 0, nullptr);
   cntFilesInTree++;
   if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);
   return rc;

@@ -24,10 +24,7 @@ WIN32_FIND_DATAW FindData(DWORD high, DWORD low) {
   return data;
 }
 
-void FreeRecord(FileRecord *record) {
-  free(record->path);
-  free(record);
-}
+void FreeRecord(FileRecord *record) { FileRecordFree(record); }
 
 TEST_F(LinklistTest, NewListIsEmptyAndSilent) {
   linklist *list = AllocateList();
@@ -62,7 +59,7 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   FileRecord *record = linklist_FindFirst(list, &cursor);
   for (const wchar_t *name : names) {
     ASSERT_NE(record, nullptr);
-    EXPECT_STREQ(record->path, name);
+    EXPECT_STREQ(FileRecordPathHere(record), name);
     record = linklist_FindNext(list, &cursor);
   }
   EXPECT_EQ(record, nullptr);
@@ -72,7 +69,7 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   for (const wchar_t *name : names) {
     record = linklist_Dequeue(list);
     ASSERT_NE(record, nullptr);
-    EXPECT_STREQ(record->path, name);
+    EXPECT_STREQ(FileRecordPathHere(record), name);
     FreeRecord(record);
   }
   EXPECT_EQ(list->head, nullptr);
@@ -82,7 +79,7 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   // The list takes records again after it ran empty.
   ASSERT_EQ(linklist_Enqueue(list, L"r4", &data, 0), 0u);
   EXPECT_EQ(list->head, list->tail);
-  EXPECT_STREQ(linklist_FindFirst(list, &cursor)->path, L"r4");
+  EXPECT_STREQ(FileRecordPathHere(linklist_FindFirst(list, &cursor)), L"r4");
   linklist_DeAllocate(list);
 }
 
@@ -103,8 +100,8 @@ TEST_F(LinklistTest, RecordIsBuiltFromPathAndFindData) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(first->size, 0x100000001ull);
   EXPECT_EQ(second->size, 0xFFFFFFFFull);
-  EXPECT_STREQ(first->path, L"dir\\photo.jpg");
-  EXPECT_NE(first->path, second->path);
+  EXPECT_STREQ(FileRecordPathHere(first), L"dir\\photo.jpg");
+  EXPECT_NE(first->name, second->name);
   EXPECT_EQ(first->fInSource, 1);
   EXPECT_EQ(second->fInSource, 0);
   for (FileRecord *record : {first, second}) {

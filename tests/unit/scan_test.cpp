@@ -36,7 +36,7 @@ class ScanTest : public E2ETest {
     ListElement *c = nullptr;
     for (FileRecord *r = linklist_FindFirst(list, &c); r != nullptr;
          r = linklist_FindNext(list, &c))
-      out.push_back(r->path);
+      out.push_back(FileRecordPathHere(r));
     return out;
   }
   std::vector<std::wstring> Group(uint64_t size) {
