@@ -29,8 +29,9 @@ struct FileRecord {
   // destination inside the source): this one takes no part in matching.
   // Placed here, it fills what would be padding before id.
   int32_t fSetAside;
-  // Which file the digest was read from, filled by the hashing pass.
-  FileIdentity id;
+  // Which file the digest was read from, filled by the hashing pass: kept
+  // only for the records it reaches (FileRecordIdentity makes it).
+  FileIdentity *id;
 };
 
 struct ListElement {
@@ -76,6 +77,11 @@ DWORD linklist_EnqueueIn(linklist *list, StoredFolder *folder,
 DWORD linklist_EnqueueShared(linklist *list, StoredName *stored,
                              const WIN32_FIND_DATAW *findData,
                              int32_t fInSource);
+// The record's identity, made (unknown) at the first call. Exhaustion ends
+// the process.
+FileIdentity *FileRecordIdentity(FileRecord *record);
+// The record's identity, or an unknown one when it has none. Can't fail.
+const FileIdentity *FileRecordIdentityOf(const FileRecord *record);
 // Releases a record handed out by linklist_Dequeue. Can't fail.
 void FileRecordFree(FileRecord *record);
 

@@ -26,45 +26,37 @@ void ContainerRelease(ContainerLock *lock);
 void ContainerDeleteLock(ContainerLock *lock);
 
 // ---- Stored folders and names
-// The head of every stored folder and name: the reference count, and the
-// bytes of the whole entry (0 for one allocated directly), whose low bits
-// (kEntryFlags) are free for the entry's own flags.
-struct EntryHead {
-  std::atomic<uint32_t> refs;
-  uint32_t bytes;
-};
-const uint32_t kEntryFlags = 7;
-
 // An entry of bytes bytes from the record slots' blocks (directly in direct
-// mode), its head set with one reference. Exhaustion ends the process.
-void *EntryTake(size_t bytes);
-void EntryShare(void *entry);
-// Drops one reference; true when it was the last and the entry went back.
-bool EntryRelease(void *entry);
+// mode); StoredGive takes it back, given the same size. Exhaustion ends the
+// process.
+void *StoredTake(size_t bytes);
+void StoredGive(void *entry, size_t bytes);
 
 // A folder's path up to where its files' names begin (the separator
-// included), followed by its characters and a terminator.
+// included): the reference count and the length, then the characters and
+// a terminator.
 struct StoredFolder {
-  EntryHead head;
+  std::atomic<uint32_t> refs;
   uint32_t len;
-  uint32_t reserved;
 };
 
 // Linux stores names in 2-byte code units too (UTF-16); a name that would
 // not come back the same from them (a lone high surrogate, a value above
-// U+10FFFF) keeps its wide characters, marked kNameWide.
+// U+10FFFF) keeps its wide characters, marked by kNameWide in refs.
 #if WCHAR_MAX > 0xFFFF
 typedef char16_t NameUnit;
 #else
 typedef wchar_t NameUnit;
 #endif
-const uint32_t kNameWide = 1;
+const uint32_t kNameWide = 0x80000000u;
 
-// A file's name in its folder, followed by its units and a terminator.
+// A file's name in its folder: the folder and the reference count, then,
+// from kNameUnitsAt, the name's units and a terminator.
 struct StoredName {
-  EntryHead head;
   StoredFolder *folder;
+  std::atomic<uint32_t> refs;
 };
+const size_t kNameUnitsAt = sizeof(StoredFolder *) + sizeof(uint32_t);
 
 // A stored name for name in folder (one more reference to the folder), with
 // one reference. NameRelease drops one and, with the last, the name's

@@ -45,10 +45,25 @@ static FileRecord *RecordMake(const NameSource &from,
   return record;
 }
 
-// Drops the record's reference to its name, then the record. Can't fail.
+// Drops the record's reference to its name, then its identity and the
+// record. Can't fail.
 static void RecordFree(FileRecord *record) {
   NameRelease(record->name);
+  RecordSlotGive(record->id, sizeof(FileIdentity));
   RecordSlotGive(record, sizeof(FileRecord));
+}
+
+FileIdentity *FileRecordIdentity(FileRecord *record) {
+  if (record->id == nullptr) {
+    record->id =
+        static_cast<FileIdentity *>(RecordSlotTake(sizeof(FileIdentity)));
+  }
+  return record->id;
+}
+
+const FileIdentity *FileRecordIdentityOf(const FileRecord *record) {
+  static const FileIdentity unknown = {};
+  return record->id != nullptr ? record->id : &unknown;
 }
 
 // A copy of the record, from malloc, for a caller of linklist_Dequeue
@@ -58,12 +73,18 @@ static FileRecord *RecordHandOut(const FileRecord *record) {
   if (copy == nullptr) abort();
   *copy = *record;
   NameShare(copy->name);
+  if (record->id != nullptr) {
+    copy->id = (FileIdentity *)malloc(sizeof(FileIdentity));
+    if (copy->id == nullptr) abort();
+    *copy->id = *record->id;
+  }
   return copy;
 }
 
 void FileRecordFree(FileRecord *record) {
   if (record == nullptr) return;
   NameRelease(record->name);
+  free(record->id);
   free(record);
 }
 

@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "containers/containers.h"
 #include "containers/internal.h"
 
 namespace {
+
+const size_t kKeepWide = SIZE_MAX;
 
 wchar_t *FolderChars(StoredFolder *folder) {
   return reinterpret_cast<wchar_t *>(folder + 1);
@@ -18,19 +21,27 @@ const wchar_t *FolderChars(const StoredFolder *folder) {
   return reinterpret_cast<const wchar_t *>(folder + 1);
 }
 
-NameUnit *NameUnits(StoredName *stored) {
-  return reinterpret_cast<NameUnit *>(stored + 1);
+size_t FolderBytes(size_t len) {
+  return sizeof(StoredFolder) + (len + 1) * sizeof(wchar_t);
 }
 
-const NameUnit *NameUnits(const StoredName *stored) {
-  return reinterpret_cast<const NameUnit *>(stored + 1);
+void *NameUnits(StoredName *stored) {
+  return reinterpret_cast<char *>(stored) + kNameUnitsAt;
+}
+
+const void *NameUnits(const StoredName *stored) {
+  return reinterpret_cast<const char *>(stored) + kNameUnitsAt;
 }
 
 bool NameIsWide(const StoredName *stored) {
-  return (stored->head.bytes & kNameWide) != 0;
+  return (stored->refs.load(std::memory_order_relaxed) & kNameWide) != 0;
 }
 
-const size_t kKeepWide = SIZE_MAX;
+// The bytes of a stored name of units units (wide: wide characters).
+size_t NameBytes(size_t units, bool wide) {
+  return kNameUnitsAt +
+         (units + 1) * (wide ? sizeof(wchar_t) : sizeof(NameUnit));
+}
 
 // The units name takes, or kKeepWide when it must keep its wide
 // characters. Can't fail.
@@ -61,10 +72,11 @@ void Encode(NameUnit *out, const wchar_t *name, size_t len) {
 // Appends the stored name's characters to out. Can't fail.
 void AppendName(const StoredName *stored, std::wstring *out) {
   if (NameIsWide(stored)) {
-    out->append(reinterpret_cast<const wchar_t *>(NameUnits(stored)));
+    out->append(static_cast<const wchar_t *>(NameUnits(stored)));
     return;
   }
-  for (const NameUnit *u = NameUnits(stored); *u != 0; u++) {
+  for (const NameUnit *u = static_cast<const NameUnit *>(NameUnits(stored));
+       *u != 0; u++) {
     uint32_t c = static_cast<uint32_t>(*u);
     if (sizeof(wchar_t) != sizeof(NameUnit) && c >= 0xD800 && c <= 0xDBFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(u[1]) - 0xDC00);
@@ -74,17 +86,18 @@ void AppendName(const StoredName *stored, std::wstring *out) {
   }
 }
 
-}  // namespace
-
-StoredFolder *FolderStore(const wchar_t *prefix, size_t len) {
-  void *entry = EntryTake(sizeof(StoredFolder) + (len + 1) * sizeof(wchar_t));
-  StoredFolder *folder = static_cast<StoredFolder *>(entry);
-  folder->len = static_cast<uint32_t>(len);
-  folder->reserved = 0;
-  wmemcpy(FolderChars(folder), prefix, len);
-  FolderChars(folder)[len] = L'\0';
-  return folder;
+// The bytes the stored name takes, from its units. Can't fail.
+size_t StoredNameBytes(const StoredName *stored) {
+  if (NameIsWide(stored))
+    return NameBytes(wcslen(static_cast<const wchar_t *>(NameUnits(stored))),
+                     true);
+  size_t units = 0;
+  const NameUnit *u = static_cast<const NameUnit *>(NameUnits(stored));
+  while (u[units] != 0) units++;
+  return NameBytes(units, false);
 }
+
+}  // namespace
 
 size_t FolderPartLength(const wchar_t *path) {
   size_t cut = 0;
@@ -94,35 +107,51 @@ size_t FolderPartLength(const wchar_t *path) {
   return cut;
 }
 
+StoredFolder *FolderStore(const wchar_t *prefix, size_t len) {
+  StoredFolder *folder = new (StoredTake(FolderBytes(len)))
+      StoredFolder{{1}, static_cast<uint32_t>(len)};
+  wmemcpy(FolderChars(folder), prefix, len);
+  FolderChars(folder)[len] = L'\0';
+  return folder;
+}
+
 void FolderRelease(StoredFolder *folder) {
-  if (folder != nullptr) (void)EntryRelease(folder);
+  if (folder == nullptr) return;
+  if (folder->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  const size_t bytes = FolderBytes(folder->len);
+  folder->~StoredFolder();
+  StoredGive(folder, bytes);
 }
 
 StoredName *NameStore(StoredFolder *folder, const wchar_t *name) {
   const size_t len = wcslen(name);
   const size_t units = UnitsFor(name, len);
   const bool wide = units == kKeepWide;
-  const size_t chars = wide ? (len + 1) * sizeof(wchar_t)
-                            : (units + 1) * sizeof(NameUnit);
-  void *entry = EntryTake(sizeof(StoredName) + chars);
-  StoredName *stored = static_cast<StoredName *>(entry);
-  stored->folder = folder;
-  EntryShare(folder);
+  void *entry = StoredTake(NameBytes(wide ? len : units, wide));
+  StoredName *stored =
+      new (entry) StoredName{folder, {1u | (wide ? kNameWide : 0u)}};
+  folder->refs.fetch_add(1, std::memory_order_relaxed);
   if (wide) {
-    stored->head.bytes |= kNameWide;
-    wmemcpy(reinterpret_cast<wchar_t *>(NameUnits(stored)), name, len + 1);
+    wmemcpy(static_cast<wchar_t *>(NameUnits(stored)), name, len + 1);
   } else {
-    Encode(NameUnits(stored), name, len);
+    Encode(static_cast<NameUnit *>(NameUnits(stored)), name, len);
   }
   return stored;
 }
 
-void NameShare(StoredName *stored) { EntryShare(stored); }
+void NameShare(StoredName *stored) {
+  stored->refs.fetch_add(1, std::memory_order_relaxed);
+}
 
 void NameRelease(StoredName *stored) {
   if (stored == nullptr) return;
+  const uint32_t was = stored->refs.fetch_sub(1, std::memory_order_acq_rel);
+  if ((was & ~kNameWide) != 1) return;
   StoredFolder *folder = stored->folder;
-  if (EntryRelease(stored)) FolderRelease(folder);
+  const size_t bytes = StoredNameBytes(stored);
+  stored->~StoredName();
+  StoredGive(stored, bytes);
+  FolderRelease(folder);
 }
 
 const wchar_t *FileRecordPath(const FileRecord *record, std::wstring *out) {

@@ -205,9 +205,7 @@ void RecordSlotGive(void *slot, size_t size) {
   if (slot != nullptr) SlotGive(kRecord, slot, size);
 }
 
-// One stored entry of bytes bytes, carved (direct in direct mode), with one
-// reference. Exhaustion ends the process.
-void *EntryTake(size_t bytes) {
+void *StoredTake(size_t bytes) {
   bytes = Rounded(bytes);
   void *entry;
   if (direct) {
@@ -217,28 +215,16 @@ void *EntryTake(size_t bytes) {
     entry = ArenaCarve(bytes);
   }
   if (entry == nullptr) abort();
-  new (entry) EntryHead{{1}, direct ? 0u : static_cast<uint32_t>(bytes)};
   return entry;
 }
 
-// Drops one reference to entry; true when it was the last and the entry
-// is given back.
-bool EntryRelease(void *entry) {
-  EntryHead *head = static_cast<EntryHead *>(entry);
-  if (head->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return false;
-  const uint32_t bytes = head->bytes & ~kEntryFlags;
-  head->~EntryHead();
+void StoredGive(void *entry, size_t bytes) {
   ArenaHold hold;
-  if (bytes == 0) {
-    DirectFree(kRecord, head);
+  if (WasDirect(entry)) {
+    DirectFree(kRecord, entry);
   } else {
-    ArenaTakeBack(head, bytes);
+    ArenaTakeBack(entry, Rounded(bytes));
   }
-  return true;
-}
-
-void EntryShare(void *entry) {
-  static_cast<EntryHead *>(entry)->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 long ContainerSlotsInUse(void) {

@@ -33,7 +33,8 @@ void reportHashFailure(FileRecord *r, DWORD rc, const wchar_t *debugText) {
 
 // Hashes one record whole.
 void hashRecord(FileRecord *r) {
-  DWORD rc = hashCalcSHA256Identify(FileRecordPathHere(r), r->hash, &r->id);
+  DWORD rc = hashCalcSHA256Identify(FileRecordPathHere(r), r->hash,
+                                    FileRecordIdentity(r));
   if (rc != 0) {
     reportHashFailure(r, rc, nullptr);
     return;
@@ -47,7 +48,7 @@ void hashRecord(FileRecord *r) {
 // hashed (the group's mark) and is set aside, so it matches nothing.
 void settleLoneRecord(FileRecord *r, const FileIdentity &id) {
   memset(r->hash, 0, SHA256_BYTES);
-  r->id = id;
+  *FileRecordIdentity(r) = id;
   r->fHashed = 1;
   r->fSetAside = 1;
   cntFilesHashed++;
@@ -85,8 +86,9 @@ void setAsideAliases(const std::vector<FileRecord *> &members) {
   std::vector<AliasKey> keys;
   for (size_t order = 0; order < members.size(); order++) {
     FileRecord *r = members[order];
-    if (r->fHashed && !r->fSetAside && r->id.known)
-      keys.push_back({r->id, r->fInSource, order, r});
+    const FileIdentity *id = FileRecordIdentityOf(r);
+    if (r->fHashed && !r->fSetAside && id->known)
+      keys.push_back({*id, r->fInSource, order, r});
   }
   std::sort(keys.begin(), keys.end(), aliasLess);
   for (size_t i = 1; i < keys.size(); i++) {
@@ -206,7 +208,7 @@ void takeHeads(Planned *p) {
   size_t withTail = 0, withoutTail = 0;
   for (size_t i = 0; i < p->members.size(); i++) {
     const HashJob &job = p->jobs[i];
-    p->members[i]->id = job.id;
+    *FileRecordIdentity(p->members[i]) = job.id;
     if (job.rc != 0) {
       h.failed[i] = {job.rc, job.debugText};
       continue;
@@ -281,7 +283,7 @@ Planned *plan(Runner *run, linklist *files, uint64_t order) {
 // Takes a whole-file digest into its record, as hashRecord does.
 void takeWhole(FileRecord *r, const HashJob &job) {
   memcpy(r->hash, job.digest, SHA256_BYTES);
-  r->id = job.id;
+  *FileRecordIdentity(r) = job.id;
   ProgressBytesHashed(job.id.size);
   if (job.rc != 0) {
     reportHashFailure(r, job.rc, job.debugText);
@@ -304,7 +306,7 @@ void takeGroup(Planned *p) {
       memset(r->hash, 0, SHA256_BYTES);
       reportHashFailure(r, p->heads.failed[i].first, p->heads.failed[i].second);
     } else {
-      settleLoneRecord(r, r->id);
+      settleLoneRecord(r, *FileRecordIdentity(r));
     }
   }
   ProgressGroupHashed();

@@ -82,7 +82,7 @@ bool stillHashedFile(const FileRecord *x) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
-  bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
+  bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, FileRecordIdentityOf(x));
   (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   return same;
 }
