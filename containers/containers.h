@@ -34,9 +34,9 @@ struct FileRecord {
   FileIdentity *id;
 };
 
+// A list element; its record (the payload) follows it in the same slot.
 struct ListElement {
   ListElement *next;
-  FileRecord *payload;
 };
 
 struct linklist {

@@ -1,4 +1,5 @@
 // linklist: a lock-guarded first-in, first-out list of FileRecords.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -31,13 +32,28 @@ static StoredName *NameFrom(const NameSource &from) {
   return stored;
 }
 
-// A new record with the size from findData, flags clear and hash all zero,
-// named as from says. Exhaustion ends the process.
-static FileRecord *RecordMake(const NameSource &from,
+// An element and its record, taken and given back as one slot.
+struct ElementSlot {
+  ListElement element;
+  FileRecord record;
+};
+
+static FileRecord *PayloadOf(ListElement *element) {
+  return &reinterpret_cast<ElementSlot *>(element)->record;
+}
+
+static ElementSlot *SlotOf(FileRecord *record) {
+  return reinterpret_cast<ElementSlot *>(reinterpret_cast<char *>(record) -
+                                         offsetof(ElementSlot, record));
+}
+
+// Fills the record of a new slot: the size from findData, flags clear and
+// hash all zero, named as from says. Exhaustion ends the process.
+static FileRecord *RecordMake(ElementSlot *slot, const NameSource &from,
                               const WIN32_FIND_DATAW *findData,
                               int32_t fInSource) {
-  FileRecord *record =
-      static_cast<FileRecord *>(RecordSlotTake(sizeof(FileRecord)));
+  FileRecord *record = &slot->record;
+  memset(record, 0, sizeof *record);
   record->name = NameFrom(from);
   record->size = (uint64_t)findData->nFileSizeHigh << 32 |
                  (uint64_t)findData->nFileSizeLow;
@@ -46,11 +62,11 @@ static FileRecord *RecordMake(const NameSource &from,
 }
 
 // Drops the record's reference to its name, then its identity and the
-// record. Can't fail.
+// record with its element. Can't fail.
 static void RecordFree(FileRecord *record) {
   NameRelease(record->name);
   RecordSlotGive(record->id, sizeof(FileIdentity));
-  RecordSlotGive(record, sizeof(FileRecord));
+  ContainerSlotGive(SlotOf(record), sizeof(ElementSlot));
 }
 
 FileIdentity *FileRecordIdentity(FileRecord *record) {
@@ -129,24 +145,21 @@ static DWORD EnqueueRecord(linklist *list, const NameSource &from,
                            const WIN32_FIND_DATAW *findData, int32_t fInSource,
                            FileRecord **made) {
   *made = nullptr;
-  FileRecord *record = RecordMake(from, findData, fInSource);
   if (list == nullptr) {
     DebugText(L"ERROR: linklist_Enqueue called on NULL linklist");
-    RecordFree(record);
     return ERROR_INVALID_PARAMETER;
   }
-  ListElement *element = (ListElement *)ContainerSlotTake(sizeof(ListElement));
-  if (element == nullptr) {
+  ElementSlot *slot = (ElementSlot *)ContainerSlotTake(sizeof(ElementSlot));
+  if (slot == nullptr) {
     DebugText(L"linklist_Enqueue: memory alloc failed (list element)");
-    RecordFree(record);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
+  FileRecord *record = RecordMake(slot, from, findData, fInSource);
+  ListElement *element = &slot->element;
   element->next = nullptr;
-  element->payload = record;
   DWORD wait = linklist_AcquireMutex(list);
   if (wait != 0) {
     DebugText(L"linklist_Enqueue - Acquire mutex failed");
-    ContainerSlotGive(element, sizeof(ListElement));
     RecordFree(record);
     return wait;
   }
@@ -217,9 +230,7 @@ static FileRecord *DequeueRecord(linklist *list) {
   if (list->head == nullptr) list->tail = nullptr;
   platformCalls.InterlockedDecrement(&list->count);
   ContainerRelease(&list->lock);
-  FileRecord *record = element->payload;
-  ContainerSlotGive(element, sizeof(ListElement));
-  return record;
+  return PayloadOf(element);
 }
 
 // Takes the head's record out; the caller owns it and releases it with
@@ -261,7 +272,7 @@ FileRecord *linklist_FindFirst(linklist *list, ListElement **cursor) {
     return nullptr;
   }
   *cursor = list->head;
-  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  FileRecord *record = *cursor != nullptr ? PayloadOf(*cursor) : nullptr;
   ContainerRelease(&list->lock);
   return record;
 }
@@ -279,7 +290,7 @@ FileRecord *linklist_FindNext(linklist *list, ListElement **cursor) {
     return nullptr;
   }
   if (*cursor != nullptr) *cursor = (*cursor)->next;
-  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  FileRecord *record = *cursor != nullptr ? PayloadOf(*cursor) : nullptr;
   ContainerRelease(&list->lock);
   return record;
 }
