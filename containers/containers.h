@@ -124,12 +124,19 @@ struct bintree {
   TreeNode *root;
   ContainerLock lock;
   volatile LONG count;
+  // 1 (as allocated): every node's left, right and parent follow the
+  // insertion rule. 0: only root is kept (some node while the tree is not
+  // empty), for a tree whose links nobody reads.
+  int32_t linksKept;
   TreeNode *lastHit;
   TreeIndex *index;
 };
 
 bintree *bintree_Allocate(void);
 int bintree_IsEmpty(bintree *tree);
+// Stops keeping the links of an empty tree (the run's own, which reads
+// none): each insertion and removal then touches no other node. Can't fail.
+void bintree_DropLinks(bintree *tree);
 void *bintree_GetObject(bintree *tree, DWORD keyLow, DWORD keyHigh);
 // The tree half of bintree_AddObject: links a new node for a key that was
 // just found absent. Returns 0 when linked, 183 when the key is present,

@@ -79,7 +79,8 @@ void AppendName(const StoredName *stored, std::wstring *out) {
        *u != 0; u++) {
     uint32_t c = static_cast<uint32_t>(*u);
     if (sizeof(wchar_t) != sizeof(NameUnit) && c >= 0xD800 && c <= 0xDBFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(u[1]) - 0xDC00);
+      c = 0x10000 + ((c - 0xD800) << 10) +
+          (static_cast<uint32_t>(u[1]) - 0xDC00);
       u++;
     }
     out->push_back(static_cast<wchar_t>(c));

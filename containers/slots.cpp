@@ -1,13 +1,13 @@
 // Slots: the containers' small objects (records, list elements, list
-// headers, tree nodes, size groups) and the stored folders and names, carved one after
-// the other from large blocks. A run then makes a few hundred allocator
-// calls instead of several per file, objects carry no allocator header, a
-// file's objects lie side by side (the tear-down, which visits them in size
-// order, finds them in a few cache lines), and the blocks are given back
-// whole once the last slot is.
+// headers, tree nodes, size groups) and the stored folders and names, carved
+// one after the other from large blocks. A run then makes a few hundred
+// allocator calls instead of several per file, objects carry no allocator
+// header, a file's objects lie side by side (the tear-down, which visits them
+// in size order, finds them in a few cache lines), and the blocks are given
+// back whole once the last slot is.
 //
-// Container slots report exhaustion as null; record slots and stored names have no
-// failure path: exhaustion ends the process, as for the records they
+// Container slots report exhaustion as null; record slots and stored names have
+// no failure path: exhaustion ends the process, as for the records they
 // replace. Blocks come from ContainerAlloc (the table's malloc, where a test
 // can make them fail).
 //

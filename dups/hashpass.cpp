@@ -142,8 +142,9 @@ struct Planned {
   uint64_t order = 0;
   std::vector<FileRecord *> members;
   std::vector<HashJob> jobs;
-  std::vector<std::wstring> paths;  // each job's file, built for it
   std::vector<char> queued;  // the member's job of this stage was run
+  // The path of each job's file, built for the job.
+  std::vector<std::wstring> paths;
   bool byHeads = false;
   Heads heads;
   enum { kHeads, kWholes, kDone } stage = kHeads;
@@ -368,8 +369,8 @@ FileRecord *findSource(const FileRecord *s, const GroupIndex &index) {
   auto less = [](const FileRecord *a, const StoredName *n) {
     return std::less<const StoredName *>{}(a->name, n);
   };
-  auto at = std::lower_bound(index.byPath.begin(), index.byPath.end(),
-                             s->name, less);
+  auto at =
+      std::lower_bound(index.byPath.begin(), index.byPath.end(), s->name, less);
   if (at != index.byPath.end() && (*at)->name == s->name) return *at;
   for (FileRecord *r : index.members)
     if (FileRecordSamePath(r, s)) return r;

@@ -77,12 +77,13 @@ namespace {
 // the same identity, size and times as when it was hashed (the times catch
 // a new file that was given the number of a removed one).
 bool stillHashedFile(const FileRecord *x) {
-  HANDLE h =
-      platformCalls.CreateFileW(FileRecordPathHere(x), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = platformCalls.CreateFileW(FileRecordPathHere(x), GENERIC_READ,
+                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
-  bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, FileRecordIdentityOf(x));
+  bool same = FileIdentityFromHandle(h, &now) &&
+              SameFileIdentity(&now, FileRecordIdentityOf(x));
   (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   return same;
 }

@@ -189,7 +189,8 @@ DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList) {
   const size_t cut = FolderPartLength(path);
   StoredFolder *folder = FolderStore(path, cut);
-  DWORD rc = bintree_AddObjectIn(folder, path + cut, findData, tree, sourceList);
+  DWORD rc =
+      bintree_AddObjectIn(folder, path + cut, findData, tree, sourceList);
   FolderRelease(folder);  // the records' names hold it
   return rc;
 }
