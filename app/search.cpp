@@ -11,9 +11,11 @@
 
 namespace {
 
+// The run's tree: nothing in a run reads its nodes' links.
 bintree *AllocateTree(void) {
   bintree *tree = bintree_Allocate();
   if (tree == nullptr) DebugText(L"AllocateTree - allocate failed");
+  bintree_DropLinks(tree);
   return tree;
 }
 

@@ -77,6 +77,7 @@ bintree *bintree_Allocate(void) {
   }
   tree->root = nullptr;
   tree->count = 0;
+  tree->linksKept = 1;
   tree->lastHit = nullptr;
   tree->index = index;
   if (!ContainerInitLock(&tree->lock)) {
@@ -143,7 +144,7 @@ static TreeNode *TreeLookup(bintree *tree, uint64_t key, IndexPos *place) {
     index->missVersion = index->version;
     index->missAt = pos;
     if (place != nullptr) *place = pos;
-    PrefetchNeighbours(index, pos);
+    if (tree->linksKept) PrefetchNeighbours(index, pos);
     return nullptr;
   }
   tree->lastHit = e->node;
@@ -215,16 +216,19 @@ static void PrefetchNeighbours(const TreeIndex *index, IndexPos pos) {
 
 // Links the node at pos (already in the index) where the insertion rule
 // puts it: below its successor in the left chain, or below its predecessor
-// in the right chain. Can't fail.
+// in the right chain. A tree that keeps no links only gets its first root.
+// Can't fail.
 static void TreeLink(bintree *tree, IndexPos pos) {
   TreeNode *node = tree->index->blocks[pos.block][pos.at].node;
   uint64_t key = NodeKey(node);
   if (tree->root == nullptr) {
     tree->root = node;
-  } else if (key < NodeKey(tree->root)) {
-    SpliceBelow(IndexNext(tree->index, pos), node, true);
-  } else {
-    SpliceBelow(IndexPrev(tree->index, pos), node, false);
+  } else if (tree->linksKept) {
+    if (key < NodeKey(tree->root)) {
+      SpliceBelow(IndexNext(tree->index, pos), node, true);
+    } else {
+      SpliceBelow(IndexPrev(tree->index, pos), node, false);
+    }
   }
   if (key < tree->index->unvisitedFrom) tree->index->unvisitedFrom = key;
 }
@@ -372,8 +376,9 @@ static void PrefetchNextSmallest(const TreeIndex *index) {
 }
 
 // Unlinks the node with the smallest key (its right subtree takes its
-// place), drops it from the index and from lastHit and returns it. The tree
-// must not be empty. Can't fail.
+// place; without links, a root removed gives way to the next smallest),
+// drops it from the index and from lastHit and returns it. The tree must
+// not be empty. Can't fail.
 static TreeNode *TreeUnlinkSmallest(bintree *tree) {
   TreeIndex *index = tree->index;
   IndexBlock &first = index->blocks.front();
@@ -384,12 +389,18 @@ static TreeNode *TreeUnlinkSmallest(bintree *tree) {
     index->blocks.erase(index->blocks.begin());
     if (!index->starts.empty()) index->starts.erase(index->starts.begin());
   }
-  TreeNode *above = s->parent;
-  if (s->right != nullptr) s->right->parent = above;
-  if (above == nullptr) {
-    tree->root = s->right;
+  if (!tree->linksKept) {
+    if (tree->root == s)
+      tree->root =
+          index->blocks.empty() ? nullptr : index->blocks.front().front().node;
   } else {
-    above->left = s->right;
+    TreeNode *above = s->parent;
+    if (s->right != nullptr) s->right->parent = above;
+    if (above == nullptr) {
+      tree->root = s->right;
+    } else {
+      above->left = s->right;
+    }
   }
   if (tree->lastHit == s) tree->lastHit = nullptr;
   PrefetchNextSmallest(index);
@@ -495,4 +506,8 @@ void bintree_DeAllocate(bintree *tree) {
   ContainerRelease(&tree->lock);
   ContainerDeleteLock(&tree->lock);
   ContainerFree(tree);
+}
+
+void bintree_DropLinks(bintree *tree) {
+  if (tree != nullptr && tree->root == nullptr) tree->linksKept = 0;
 }

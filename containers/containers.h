@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/common.h"
 
@@ -11,9 +12,14 @@
 // recursive and local to the process.
 typedef CRITICAL_SECTION ContainerLock;
 
+struct StoredFolder;
+struct StoredName;
+
 // One per file per list.
 struct FileRecord {
-  wchar_t *path;
+  // The file's name and its folder's stored path, shared by the file's
+  // records: the full path is built where a call needs it.
+  StoredName *name;
   uint64_t size;
   int32_t fInSource;
   int32_t fDisplayed;
@@ -23,13 +29,14 @@ struct FileRecord {
   // destination inside the source): this one takes no part in matching.
   // Placed here, it fills what would be padding before id.
   int32_t fSetAside;
-  // Which file the digest was read from, filled by the hashing pass.
-  FileIdentity id;
+  // Which file the digest was read from, filled by the hashing pass: kept
+  // only for the records it reaches (FileRecordIdentity makes it).
+  FileIdentity *id;
 };
 
+// A list element; its record (the payload) follows it in the same slot.
 struct ListElement {
   ListElement *next;
-  FileRecord *payload;
 };
 
 struct linklist {
@@ -53,18 +60,50 @@ FileRecord *linklist_FindNext(linklist *list, ListElement **cursor);
 DWORD linklist_GetCount(linklist *list);
 void linklist_DeAllocate(linklist *list);
 DWORD linklist_AcquireMutex(linklist *list);
-// linklist_Enqueue, also giving back (in *stored) the new record's path, or
+// linklist_Enqueue, also giving back (in *stored) the new record's name, or
 // null when nothing was appended: what linklist_EnqueueShared takes.
 DWORD linklist_EnqueueStored(linklist *list, const wchar_t *path,
                              const WIN32_FIND_DATAW *findData,
-                             int32_t fInSource, wchar_t **stored);
+                             int32_t fInSource, StoredName **stored);
+// linklist_EnqueueStored for the file name in a stored folder (the path is
+// the folder's followed by name).
+DWORD linklist_EnqueueIn(linklist *list, StoredFolder *folder,
+                         const wchar_t *name, const WIN32_FIND_DATAW *findData,
+                         int32_t fInSource, StoredName **stored);
 // linklist_Enqueue for a file that a record of another list already names:
-// the new record refers to that record's path (stored, from
-// linklist_EnqueueStored) instead of a copy. The stored path lives until
+// the new record refers to that record's name (stored, from
+// linklist_EnqueueStored) instead of a copy. The stored name lives until
 // the last record naming it is released.
-DWORD linklist_EnqueueShared(linklist *list, wchar_t *stored,
+DWORD linklist_EnqueueShared(linklist *list, StoredName *stored,
                              const WIN32_FIND_DATAW *findData,
                              int32_t fInSource);
+// The record's identity, made (unknown) at the first call. Exhaustion ends
+// the process.
+FileIdentity *FileRecordIdentity(FileRecord *record);
+// The record's identity, or an unknown one when it has none. Can't fail.
+const FileIdentity *FileRecordIdentityOf(const FileRecord *record);
+// Releases a record handed out by linklist_Dequeue. Can't fail.
+void FileRecordFree(FileRecord *record);
+
+// ---- Paths of records
+// A folder's stored path: the first len characters of prefix, everything
+// before its files' names (the separator included), with one reference.
+// FolderRelease drops one; each stored name holds one. Exhaustion ends the
+// process.
+StoredFolder *FolderStore(const wchar_t *prefix, size_t len);
+// The length of path's folder part: up to and including its last separator
+// (0 when it has none). Can't fail.
+size_t FolderPartLength(const wchar_t *path);
+void FolderRelease(StoredFolder *folder);
+// The record's full path, built into *out; returns out->c_str().
+const wchar_t *FileRecordPath(const FileRecord *record, std::wstring *out);
+// The record's full path, built into this thread's buffer: valid until the
+// thread's next call.
+const wchar_t *FileRecordPathHere(const FileRecord *record);
+// 1 when the record's full path is path, else 0. Can't fail.
+int FileRecordPathIs(const FileRecord *record, const wchar_t *path);
+// 1 when two records have the same full path, else 0. Can't fail.
+int FileRecordSamePath(const FileRecord *a, const FileRecord *b);
 
 // ---- bintree
 // ------------------------------------------------------------------
@@ -85,12 +124,19 @@ struct bintree {
   TreeNode *root;
   ContainerLock lock;
   volatile LONG count;
+  // 1 (as allocated): every node's left, right and parent follow the
+  // insertion rule. 0: only root is kept (some node while the tree is not
+  // empty), for a tree whose links nobody reads.
+  int32_t linksKept;
   TreeNode *lastHit;
   TreeIndex *index;
 };
 
 bintree *bintree_Allocate(void);
 int bintree_IsEmpty(bintree *tree);
+// Stops keeping the links of an empty tree (the run's own, which reads
+// none): each insertion and removal then touches no other node. Can't fail.
+void bintree_DropLinks(bintree *tree);
 void *bintree_GetObject(bintree *tree, DWORD keyLow, DWORD keyHigh);
 // The tree half of bintree_AddObject: links a new node for a key that was
 // just found absent. Returns 0 when linked, 183 when the key is present,
@@ -115,13 +161,7 @@ void ContainerSlotGive(void *slot, size_t size);
 // A zeroed slot for a record (size groups too): exhaustion ends the process.
 void *RecordSlotTake(size_t size);
 void RecordSlotGive(void *slot, size_t size);
-// A stored copy of path with one reference; exhaustion ends the process.
-wchar_t *PathStore(const wchar_t *path);
-// One more reference to a stored path; PathRelease drops one and frees the
-// copy with the last (null is ignored).
-void PathShare(wchar_t *stored);
-void PathRelease(wchar_t *stored);
-// Slots and stored paths handed out and not yet given back.
+// Slots and stored folders and names handed out and not yet given back.
 long ContainerSlotsInUse(void);
 // Direct mode: every slot an allocation of its own, as the fault-injection
 // tests count them. Slots of either mode may be out when it changes.

@@ -2,7 +2,10 @@
 // the lock, both through the table of platform calls.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cwchar>
 #include <new>
 
 #include "containers/containers.h"
@@ -21,6 +24,46 @@ DWORD ContainerWait(ContainerLock *lock);
 void ContainerRelease(ContainerLock *lock);
 // Frees what ContainerInitLock made; the lock must be free. Can't fail.
 void ContainerDeleteLock(ContainerLock *lock);
+
+// ---- Stored folders and names
+// An entry of bytes bytes from the record slots' blocks (directly in direct
+// mode); StoredGive takes it back, given the same size. Exhaustion ends the
+// process.
+void *StoredTake(size_t bytes);
+void StoredGive(void *entry, size_t bytes);
+
+// A folder's path up to where its files' names begin (the separator
+// included): the reference count and the length, then the characters and
+// a terminator.
+struct StoredFolder {
+  std::atomic<uint32_t> refs;
+  uint32_t len;
+};
+
+// Linux stores names in 2-byte code units too (UTF-16); a name that would
+// not come back the same from them (a lone high surrogate, a value above
+// U+10FFFF) keeps its wide characters, marked by kNameWide in refs.
+#if WCHAR_MAX > 0xFFFF
+typedef char16_t NameUnit;
+#else
+typedef wchar_t NameUnit;
+#endif
+const uint32_t kNameWide = 0x80000000u;
+
+// A file's name in its folder: the folder and the reference count, then,
+// from kNameUnitsAt, the name's units and a terminator.
+struct StoredName {
+  StoredFolder *folder;
+  std::atomic<uint32_t> refs;
+};
+const size_t kNameUnitsAt = sizeof(StoredFolder *) + sizeof(uint32_t);
+
+// A stored name for name in folder (one more reference to the folder), with
+// one reference. NameRelease drops one and, with the last, the name's
+// reference to its folder (null is ignored). Exhaustion ends the process.
+StoredName *NameStore(StoredFolder *folder, const wchar_t *name);
+void NameShare(StoredName *stored);
+void NameRelease(StoredName *stored);
 
 // The standard containers' allocator over ContainerAlloc: std::bad_alloc
 // when memory runs out.

@@ -1,4 +1,5 @@
 // linklist: a lock-guarded first-in, first-out list of FileRecords.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -7,44 +8,100 @@
 #include "containers/containers.h"
 #include "containers/internal.h"
 
-// A new record with the size from findData, flags clear and hash all zero,
-// naming path: a stored path of its own (one reference), or, when shared,
-// one more reference to a stored path. Exhaustion ends the process.
-static FileRecord *RecordMake(const wchar_t *path, bool shared,
+// Where a record's name comes from: a full path of its own, a stored
+// folder and a name in it, or the stored name of another record.
+struct NameSource {
+  const wchar_t *path;
+  StoredFolder *folder;
+  const wchar_t *name;
+  StoredName *shared;
+};
+
+// The stored name for a new record: one more reference to a shared one, or
+// a new one (for a path of its own, in a folder of its own).
+static StoredName *NameFrom(const NameSource &from) {
+  if (from.shared != nullptr) {
+    NameShare(from.shared);
+    return from.shared;
+  }
+  if (from.folder != nullptr) return NameStore(from.folder, from.name);
+  const size_t cut = FolderPartLength(from.path);
+  StoredFolder *folder = FolderStore(from.path, cut);
+  StoredName *stored = NameStore(folder, from.path + cut);
+  FolderRelease(folder);  // the name holds it
+  return stored;
+}
+
+// An element and its record, taken and given back as one slot.
+struct ElementSlot {
+  ListElement element;
+  FileRecord record;
+};
+
+static FileRecord *PayloadOf(ListElement *element) {
+  return &reinterpret_cast<ElementSlot *>(element)->record;
+}
+
+static ElementSlot *SlotOf(FileRecord *record) {
+  return reinterpret_cast<ElementSlot *>(reinterpret_cast<char *>(record) -
+                                         offsetof(ElementSlot, record));
+}
+
+// Fills the record of a new slot: the size from findData, flags clear and
+// hash all zero, named as from says. Exhaustion ends the process.
+static FileRecord *RecordMake(ElementSlot *slot, const NameSource &from,
                               const WIN32_FIND_DATAW *findData,
                               int32_t fInSource) {
-  FileRecord *record =
-      static_cast<FileRecord *>(RecordSlotTake(sizeof(FileRecord)));
-  if (shared) {
-    record->path = const_cast<wchar_t *>(path);
-    PathShare(record->path);
-  } else {
-    record->path = PathStore(path);
-  }
+  FileRecord *record = &slot->record;
+  memset(record, 0, sizeof *record);
+  record->name = NameFrom(from);
   record->size = (uint64_t)findData->nFileSizeHigh << 32 |
                  (uint64_t)findData->nFileSizeLow;
   record->fInSource = fInSource;
   return record;
 }
 
-// Drops the record's reference to its path, then the record. Can't fail.
+// Drops the record's reference to its name, then its identity and the
+// record with its element. Can't fail.
 static void RecordFree(FileRecord *record) {
-  PathRelease(record->path);
-  RecordSlotGive(record, sizeof(FileRecord));
+  NameRelease(record->name);
+  RecordSlotGive(record->id, sizeof(FileIdentity));
+  ContainerSlotGive(SlotOf(record), sizeof(ElementSlot));
 }
 
-// A copy of the record with a path copy of its own, both from malloc, for a
-// caller of linklist_Dequeue (which frees the two apart). Exhaustion ends
-// the process.
+FileIdentity *FileRecordIdentity(FileRecord *record) {
+  if (record->id == nullptr) {
+    record->id =
+        static_cast<FileIdentity *>(RecordSlotTake(sizeof(FileIdentity)));
+  }
+  return record->id;
+}
+
+const FileIdentity *FileRecordIdentityOf(const FileRecord *record) {
+  static const FileIdentity unknown = {};
+  return record->id != nullptr ? record->id : &unknown;
+}
+
+// A copy of the record, from malloc, for a caller of linklist_Dequeue
+// (which releases it with FileRecordFree). Exhaustion ends the process.
 static FileRecord *RecordHandOut(const FileRecord *record) {
   FileRecord *copy = (FileRecord *)malloc(sizeof(FileRecord));
-  const size_t len = wcslen(record->path);
-  wchar_t *path = (wchar_t *)malloc((len + 1) * sizeof(wchar_t));
-  if (copy == nullptr || path == nullptr) abort();
+  if (copy == nullptr) abort();
   *copy = *record;
-  wmemcpy(path, record->path, len + 1);
-  copy->path = path;
+  NameShare(copy->name);
+  if (record->id != nullptr) {
+    copy->id = (FileIdentity *)malloc(sizeof(FileIdentity));
+    if (copy->id == nullptr) abort();
+    *copy->id = *record->id;
+  }
   return copy;
+}
+
+void FileRecordFree(FileRecord *record) {
+  if (record == nullptr) return;
+  NameRelease(record->name);
+  free(record->id);
+  free(record);
 }
 
 // Returns the new empty list, or null (with the Debug lines) when the header
@@ -80,32 +137,29 @@ DWORD linklist_AcquireMutex(linklist *list) {
   return wait;
 }
 
-// Appends a new record for path (a stored path when shared) at the tail.
+// Appends a new record named as from says at the tail.
 // Returns 0; 87 for a null list, 8 when the element cannot be allocated, or
 // the wait's value; on failure nothing stays allocated. *made is the
 // record appended, or null.
-static DWORD EnqueueRecord(linklist *list, const wchar_t *path, bool shared,
+static DWORD EnqueueRecord(linklist *list, const NameSource &from,
                            const WIN32_FIND_DATAW *findData, int32_t fInSource,
                            FileRecord **made) {
   *made = nullptr;
-  FileRecord *record = RecordMake(path, shared, findData, fInSource);
   if (list == nullptr) {
     DebugText(L"ERROR: linklist_Enqueue called on NULL linklist");
-    RecordFree(record);
     return ERROR_INVALID_PARAMETER;
   }
-  ListElement *element = (ListElement *)ContainerSlotTake(sizeof(ListElement));
-  if (element == nullptr) {
+  ElementSlot *slot = (ElementSlot *)ContainerSlotTake(sizeof(ElementSlot));
+  if (slot == nullptr) {
     DebugText(L"linklist_Enqueue: memory alloc failed (list element)");
-    RecordFree(record);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
+  FileRecord *record = RecordMake(slot, from, findData, fInSource);
+  ListElement *element = &slot->element;
   element->next = nullptr;
-  element->payload = record;
   DWORD wait = linklist_AcquireMutex(list);
   if (wait != 0) {
     DebugText(L"linklist_Enqueue - Acquire mutex failed");
-    ContainerSlotGive(element, sizeof(ListElement));
     RecordFree(record);
     return wait;
   }
@@ -124,23 +178,36 @@ static DWORD EnqueueRecord(linklist *list, const wchar_t *path, bool shared,
 DWORD linklist_Enqueue(linklist *list, const wchar_t *path,
                        const WIN32_FIND_DATAW *findData, int32_t fInSource) {
   FileRecord *made;
-  return EnqueueRecord(list, path, false, findData, fInSource, &made);
+  return EnqueueRecord(list, NameSource{path, nullptr, nullptr, nullptr},
+                       findData, fInSource, &made);
 }
 
 DWORD linklist_EnqueueStored(linklist *list, const wchar_t *path,
                              const WIN32_FIND_DATAW *findData,
-                             int32_t fInSource, wchar_t **stored) {
+                             int32_t fInSource, StoredName **stored) {
   FileRecord *made;
-  DWORD rc = EnqueueRecord(list, path, false, findData, fInSource, &made);
-  *stored = made != nullptr ? made->path : nullptr;
+  DWORD rc = EnqueueRecord(list, NameSource{path, nullptr, nullptr, nullptr},
+                           findData, fInSource, &made);
+  *stored = made != nullptr ? made->name : nullptr;
   return rc;
 }
 
-DWORD linklist_EnqueueShared(linklist *list, wchar_t *stored,
+DWORD linklist_EnqueueIn(linklist *list, StoredFolder *folder,
+                         const wchar_t *name, const WIN32_FIND_DATAW *findData,
+                         int32_t fInSource, StoredName **stored) {
+  FileRecord *made;
+  DWORD rc = EnqueueRecord(list, NameSource{nullptr, folder, name, nullptr},
+                           findData, fInSource, &made);
+  if (stored != nullptr) *stored = made != nullptr ? made->name : nullptr;
+  return rc;
+}
+
+DWORD linklist_EnqueueShared(linklist *list, StoredName *stored,
                              const WIN32_FIND_DATAW *findData,
                              int32_t fInSource) {
   FileRecord *made;
-  return EnqueueRecord(list, stored, true, findData, fInSource, &made);
+  return EnqueueRecord(list, NameSource{nullptr, nullptr, nullptr, stored},
+                       findData, fInSource, &made);
 }
 
 // Takes the head's record out, still in its slot.
@@ -163,13 +230,11 @@ static FileRecord *DequeueRecord(linklist *list) {
   if (list->head == nullptr) list->tail = nullptr;
   platformCalls.InterlockedDecrement(&list->count);
   ContainerRelease(&list->lock);
-  FileRecord *record = element->payload;
-  ContainerSlotGive(element, sizeof(ListElement));
-  return record;
+  return PayloadOf(element);
 }
 
-// Takes the head's record out; the caller owns it and releases its path
-// copy, then the record. Returns null for an empty or null list or a failed
+// Takes the head's record out; the caller owns it and releases it with
+// FileRecordFree. Returns null for an empty or null list or a failed
 // wait.
 FileRecord *linklist_Dequeue(linklist *list) {
   FileRecord *record = DequeueRecord(list);
@@ -207,7 +272,7 @@ FileRecord *linklist_FindFirst(linklist *list, ListElement **cursor) {
     return nullptr;
   }
   *cursor = list->head;
-  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  FileRecord *record = *cursor != nullptr ? PayloadOf(*cursor) : nullptr;
   ContainerRelease(&list->lock);
   return record;
 }
@@ -225,7 +290,7 @@ FileRecord *linklist_FindNext(linklist *list, ListElement **cursor) {
     return nullptr;
   }
   if (*cursor != nullptr) *cursor = (*cursor)->next;
-  FileRecord *record = *cursor != nullptr ? (*cursor)->payload : nullptr;
+  FileRecord *record = *cursor != nullptr ? PayloadOf(*cursor) : nullptr;
   ContainerRelease(&list->lock);
   return record;
 }
@@ -245,7 +310,7 @@ DWORD linklist_GetCount(linklist *list) {
   return count;
 }
 
-// Releases every record with its path, then the header and its lock. A
+// Releases every record with its name, then the header and its lock. A
 // null list, or a wait that fails at the end (the header then stays), is
 // reported under Debug only.
 void linklist_DeAllocate(linklist *list) {

@@ -1,18 +1,18 @@
 // Slots: the containers' small objects (records, list elements, list
-// headers, tree nodes, size groups) and the stored paths, carved one after
-// the other from large blocks. A run then makes a few hundred allocator
-// calls instead of several per file, objects carry no allocator header, a
-// file's objects lie side by side (the tear-down, which visits them in size
-// order, finds them in a few cache lines), and the blocks are given back
-// whole once the last slot is.
+// headers, tree nodes, size groups) and the stored folders and names, carved
+// one after the other from large blocks. A run then makes a few hundred
+// allocator calls instead of several per file, objects carry no allocator
+// header, a file's objects lie side by side (the tear-down, which visits them
+// in size order, finds them in a few cache lines), and the blocks are given
+// back whole once the last slot is.
 //
-// Container slots report exhaustion as null; record slots and paths have no
-// failure path: exhaustion ends the process, as for the records they
+// Container slots report exhaustion as null; record slots and stored names have
+// no failure path: exhaustion ends the process, as for the records they
 // replace. Blocks come from ContainerAlloc (the table's malloc, where a test
 // can make them fail).
 //
 // In direct mode (the fault-injection tests) every slot is an allocation of
-// its own: container slots from ContainerAlloc, records and paths from
+// its own: container slots from ContainerAlloc, records and stored names from
 // calloc, so that a test's count of allocator calls reaches every container
 // allocation one by one. The mode may change while slots of the other kind
 // are out: while direct slots exist, a slot given back is looked for in the
@@ -54,21 +54,14 @@ struct Arena {
   char *end;
   void *freeLists[kMaxSlot / kAlign + 1];  // slots given back, by size
   size_t nextBlock;
-  size_t live;  // slots and paths handed out and not given back
+  size_t live;  // slots and entries handed out and not given back
 };
 
 enum Family { kContainer, kRecord };
 
 Arena arena;
 bool direct = false;
-std::atomic<long> directOut{0};  // direct slots and paths not given back
-
-// A stored path: the reference count and the bytes of the whole entry (0
-// for one allocated directly), then the characters.
-struct PathHead {
-  std::atomic<uint32_t> refs;
-  uint32_t bytes;
-};
+std::atomic<long> directOut{0};  // direct slots and entries not given back
 
 size_t Rounded(size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
 
@@ -193,10 +186,6 @@ void SlotGive(Family family, void *slot, size_t size) {
   ArenaTakeBack(slot, size);
 }
 
-PathHead *HeadOf(wchar_t *stored) {
-  return reinterpret_cast<PathHead *>(stored) - 1;
-}
-
 }  // namespace
 
 void *ContainerSlotTake(size_t size) { return SlotTake(kContainer, size); }
@@ -216,11 +205,8 @@ void RecordSlotGive(void *slot, size_t size) {
   if (slot != nullptr) SlotGive(kRecord, slot, size);
 }
 
-// Paths vary in length: they are carved and never reused singly, which a
-// run, releasing them all at its end, does not need.
-wchar_t *PathStore(const wchar_t *path) {
-  const size_t len = wcslen(path);
-  const size_t bytes = Rounded(sizeof(PathHead) + (len + 1) * sizeof(wchar_t));
+void *StoredTake(size_t bytes) {
+  bytes = Rounded(bytes);
   void *entry;
   if (direct) {
     entry = DirectAlloc(kRecord, bytes);
@@ -229,28 +215,15 @@ wchar_t *PathStore(const wchar_t *path) {
     entry = ArenaCarve(bytes);
   }
   if (entry == nullptr) abort();
-  PathHead *head =
-      new (entry) PathHead{{1}, direct ? 0u : static_cast<uint32_t>(bytes)};
-  wchar_t *chars = reinterpret_cast<wchar_t *>(head + 1);
-  wmemcpy(chars, path, len + 1);
-  return chars;
+  return entry;
 }
 
-void PathShare(wchar_t *stored) {
-  HeadOf(stored)->refs.fetch_add(1, std::memory_order_relaxed);
-}
-
-void PathRelease(wchar_t *stored) {
-  if (stored == nullptr) return;
-  PathHead *head = HeadOf(stored);
-  if (head->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  const uint32_t bytes = head->bytes;
-  head->~PathHead();
+void StoredGive(void *entry, size_t bytes) {
   ArenaHold hold;
-  if (bytes == 0) {
-    DirectFree(kRecord, head);
+  if (WasDirect(entry)) {
+    DirectFree(kRecord, entry);
   } else {
-    ArenaTakeBack(head, bytes);
+    ArenaTakeBack(entry, Rounded(bytes));
   }
 }
 

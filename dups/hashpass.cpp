@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -27,12 +28,13 @@ namespace {
 void reportHashFailure(FileRecord *r, DWORD rc, const wchar_t *debugText) {
   if (debugText != nullptr) DebugText(debugText);
   r->fHashed = 0;
-  PrintFailure(kFailedHash, rc, r->path);
+  PrintFailure(kFailedHash, rc, FileRecordPathHere(r));
 }
 
 // Hashes one record whole.
 void hashRecord(FileRecord *r) {
-  DWORD rc = hashCalcSHA256Identify(r->path, r->hash, &r->id);
+  DWORD rc = hashCalcSHA256Identify(FileRecordPathHere(r), r->hash,
+                                    FileRecordIdentity(r));
   if (rc != 0) {
     reportHashFailure(r, rc, nullptr);
     return;
@@ -46,7 +48,7 @@ void hashRecord(FileRecord *r) {
 // hashed (the group's mark) and is set aside, so it matches nothing.
 void settleLoneRecord(FileRecord *r, const FileIdentity &id) {
   memset(r->hash, 0, SHA256_BYTES);
-  r->id = id;
+  *FileRecordIdentity(r) = id;
   r->fHashed = 1;
   r->fSetAside = 1;
   cntFilesHashed++;
@@ -84,8 +86,9 @@ void setAsideAliases(const std::vector<FileRecord *> &members) {
   std::vector<AliasKey> keys;
   for (size_t order = 0; order < members.size(); order++) {
     FileRecord *r = members[order];
-    if (r->fHashed && !r->fSetAside && r->id.known)
-      keys.push_back({r->id, r->fInSource, order, r});
+    const FileIdentity *id = FileRecordIdentityOf(r);
+    if (r->fHashed && !r->fSetAside && id->known)
+      keys.push_back({*id, r->fInSource, order, r});
   }
   std::sort(keys.begin(), keys.end(), aliasLess);
   for (size_t i = 1; i < keys.size(); i++) {
@@ -140,6 +143,8 @@ struct Planned {
   std::vector<FileRecord *> members;
   std::vector<HashJob> jobs;
   std::vector<char> queued;  // the member's job of this stage was run
+  // The path of each job's file, built for the job.
+  std::vector<std::wstring> paths;
   bool byHeads = false;
   Heads heads;
   enum { kHeads, kWholes, kDone } stage = kHeads;
@@ -204,7 +209,7 @@ void takeHeads(Planned *p) {
   size_t withTail = 0, withoutTail = 0;
   for (size_t i = 0; i < p->members.size(); i++) {
     const HashJob &job = p->jobs[i];
-    p->members[i]->id = job.id;
+    *FileRecordIdentity(p->members[i]) = job.id;
     if (job.rc != 0) {
       h.failed[i] = {job.rc, job.debugText};
       continue;
@@ -232,7 +237,7 @@ void submitStage(Runner *run, Planned *p) {
     if (!p->queued[i]) continue;
     HashJob &job = p->jobs[i];
     job = HashJob{};
-    job.path = p->members[i]->path;
+    job.path = FileRecordPath(p->members[i], &p->paths[i]);
     job.whole = whole ? 1 : 0;
     job.order = p->order;
     job.index = i;
@@ -268,6 +273,7 @@ Planned *plan(Runner *run, linklist *files, uint64_t order) {
   p->order = order;
   p->members = groupMembers(files);
   p->jobs.resize(p->members.size());
+  p->paths.resize(p->members.size());
   p->queued.resize(p->members.size());
   p->byHeads = !p->members.empty() && p->members[0]->size >= kHeadsFrom;
   p->stage = p->byHeads ? Planned::kHeads : Planned::kWholes;
@@ -278,7 +284,7 @@ Planned *plan(Runner *run, linklist *files, uint64_t order) {
 // Takes a whole-file digest into its record, as hashRecord does.
 void takeWhole(FileRecord *r, const HashJob &job) {
   memcpy(r->hash, job.digest, SHA256_BYTES);
-  r->id = job.id;
+  *FileRecordIdentity(r) = job.id;
   ProgressBytesHashed(job.id.size);
   if (job.rc != 0) {
     reportHashFailure(r, job.rc, job.debugText);
@@ -301,7 +307,7 @@ void takeGroup(Planned *p) {
       memset(r->hash, 0, SHA256_BYTES);
       reportHashFailure(r, p->heads.failed[i].first, p->heads.failed[i].second);
     } else {
-      settleLoneRecord(r, r->id);
+      settleLoneRecord(r, *FileRecordIdentity(r));
     }
   }
   ProgressGroupHashed();
@@ -328,7 +334,7 @@ const size_t kAheadMembers = 512;
 // group is dropped once each of its source records has been visited.
 struct GroupIndex {
   std::vector<FileRecord *> members;   // list order
-  std::vector<FileRecord *> byPath;    // by stored path
+  std::vector<FileRecord *> byPath;    // by stored name
   std::vector<FileRecord *> byDigest;  // valid digests, then list order
   uint32_t sourcesLeft = 0;            // source records not yet visited
 };
@@ -350,28 +356,30 @@ GroupIndex buildIndex(linklist *files) {
   std::stable_sort(index.byDigest.begin(), index.byDigest.end(), digestLess);
   std::sort(index.byPath.begin(), index.byPath.end(),
             [](const FileRecord *a, const FileRecord *b) {
-              return std::less<const wchar_t *>{}(a->path, b->path);
+              return std::less<const StoredName *>{}(a->name, b->name);
             });
   return index;
 }
 
-// The group's first record of source path s. A source record shares its
-// stored path with its group's record, which comes before any destination
-// record of the same spelling; other spellings are looked for by text.
-FileRecord *findSource(const wchar_t *s, const GroupIndex &index) {
-  auto less = [](const FileRecord *a, const wchar_t *p) {
-    return std::less<const wchar_t *>{}(a->path, p);
+// The group's first record of source record s's path. A source record
+// shares its stored name with its group's record, which comes before any
+// destination record of the same spelling; other spellings are looked for
+// by text.
+FileRecord *findSource(const FileRecord *s, const GroupIndex &index) {
+  auto less = [](const FileRecord *a, const StoredName *n) {
+    return std::less<const StoredName *>{}(a->name, n);
   };
-  auto at = std::lower_bound(index.byPath.begin(), index.byPath.end(), s, less);
-  if (at != index.byPath.end() && (*at)->path == s) return *at;
+  auto at =
+      std::lower_bound(index.byPath.begin(), index.byPath.end(), s->name, less);
+  if (at != index.byPath.end() && (*at)->name == s->name) return *at;
   for (FileRecord *r : index.members)
-    if (wcscmp(r->path, s) == 0) return r;
+    if (FileRecordSamePath(r, s)) return r;
   return nullptr;
 }
 
-// Reports the set of source path s in an indexed group: the same block, in
-// the same order, as a walk of the whole group.
-void reportIndexed(const wchar_t *s, const GroupIndex &index) {
+// Reports the set of source record s in an indexed group: the same block,
+// in the same order, as a walk of the whole group.
+void reportIndexed(const FileRecord *s, const GroupIndex &index) {
   FileRecord *r = findSource(s, index);
   if (r == nullptr) {
     DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
@@ -504,7 +512,7 @@ void visitSource(Pass *pass, const FileRecord *s) {
     if (it != pass->indexes.end()) index.sourcesLeft = it->second.sourcesLeft;
     it = pass->indexes.insert_or_assign(files, std::move(index)).first;
   }
-  reportIndexed(s->path, it->second);
+  reportIndexed(s, it->second);
   if (it->second.sourcesLeft > 0 && --it->second.sourcesLeft == 0)
     pass->indexes.erase(it);
 }

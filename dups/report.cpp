@@ -77,12 +77,13 @@ namespace {
 // the same identity, size and times as when it was hashed (the times catch
 // a new file that was given the number of a removed one).
 bool stillHashedFile(const FileRecord *x) {
-  HANDLE h =
-      platformCalls.CreateFileW(x->path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = platformCalls.CreateFileW(FileRecordPathHere(x), GENERIC_READ,
+                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FileIdentity now;
-  bool same = FileIdentityFromHandle(h, &now) && SameFileIdentity(&now, &x->id);
+  bool same = FileIdentityFromHandle(h, &now) &&
+              SameFileIdentity(&now, FileRecordIdentityOf(x));
   (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   return same;
 }
@@ -126,10 +127,10 @@ void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
   else if (!stillHashedFile(x))
     why = L"REM Not erased, changed since it was hashed: ";
   if (why == nullptr) {
-    EraseFile(x->path);
+    EraseFile(FileRecordPathHere(x));
     return;
   }
-  PrintW(L"%ls\"%ls\"\n", why, ShowPath(x->path, 1).c_str());
+  PrintW(L"%ls\"%ls\"\n", why, ShowPath(FileRecordPathHere(x), 1).c_str());
 }
 
 // Prints a block's lines, erasing its "del " copies with -d, and counts the
@@ -142,7 +143,7 @@ void printBlock(const std::vector<BlockLine> &lines) {
   for (const BlockLine &l : lines) {
     cntFilesDuplicates++;
     PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
-           ShowPath(l.x->path, 1).c_str());
+           ShowPath(FileRecordPathHere(l.x), 1).c_str());
     l.x->fDisplayed = 1;
     if (l.verdict != kErase) continue;
     copies++;
@@ -164,7 +165,7 @@ void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
   ListElement *cursor = nullptr;
   for (FileRecord *x = linklist_FindFirst(files, &cursor); x != nullptr;
        x = linklist_FindNext(files, &cursor)) {
-    if (r == nullptr && wcscmp(x->path, sourcePath) == 0) r = x;
+    if (r == nullptr && FileRecordPathIs(x, sourcePath)) r = x;
     group.push_back(x);
   }
   if (r == nullptr) {

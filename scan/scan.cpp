@@ -25,6 +25,9 @@ struct ScanState {
   DWORD result = 0;  // the last non-zero code met
   std::wstring dir;  // the directory whose files are being taken
   std::vector<wchar_t> path;
+  // dir's stored path, which its records share: stored with its first
+  // file recorded.
+  StoredFolder *folder = nullptr;
   WIN32_FIND_DATAW fd = {};
 };
 
@@ -52,9 +55,19 @@ bool beginDir(ScanState *s, const ListedChunk *c) {
     s->result = ERROR_INVALID_PARAMETER;
     return false;
   }
+  FolderRelease(s->folder);  // its records' names hold it
+  s->folder = nullptr;
   s->dir = c->dir;
   s->path.resize(s->dir.size() + MAX_PATH + 2);
   return true;
+}
+
+// The stored path of the directory: what the joined path of each of its
+// files holds before the file's name.
+StoredFolder *storeFolder(ScanState *s) {
+  wmemcpy(s->path.data(), s->dir.c_str(), s->dir.size() + 1);
+  PathJoinChild(s->path.data(), s->path.size(), L"");
+  return FolderStore(s->path.data(), wcslen(s->path.data()));
 }
 
 // Records the files of a chunk, in listing order.
@@ -67,10 +80,9 @@ void takeChunk(void *ctx, ListedChunk *c) {
     s->fd.nFileSizeHigh = f.sizeHigh;
     s->fd.nFileSizeLow = f.sizeLow;
     if (!takeEntry(&s->fd, s->tree, s->sourceList)) continue;
-    wmemcpy(s->path.data(), s->dir.c_str(), s->dir.size() + 1);
-    PathJoinChild(s->path.data(), s->path.size(), c->names.data() + f.nameAt);
-    DWORD rc =
-        bintree_AddObject(s->path.data(), &s->fd, s->tree, s->sourceList);
+    if (s->folder == nullptr) s->folder = storeFolder(s);
+    DWORD rc = bintree_AddObjectIn(s->folder, c->names.data() + f.nameAt,
+                                   &s->fd, s->tree, s->sourceList);
     if (rc != 0) s->result = rc;
   }
 }
@@ -110,33 +122,46 @@ DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
   Lister *l = ListerStart(dir, filter);
   if (l == nullptr) {  // no second thread: list as the scan goes
     ListTree(dir, filter, {takeChunk, &s});
-    return s.result;
+  } else {
+    ListedChunk chunk;
+    while (ListerNext(l, &chunk)) takeChunk(&s, &chunk);
+    ListerStop(l);
   }
-  ListedChunk chunk;
-  while (ListerNext(l, &chunk)) takeChunk(&s, &chunk);
-  ListerStop(l);
+  FolderRelease(s.folder);  // its records' names hold it
   return s.result;
 }
 
 DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList) {
+  const size_t cut = FolderPartLength(path);
+  StoredFolder *folder = FolderStore(path, cut);
+  DWORD rc =
+      bintree_AddObjectIn(folder, path + cut, findData, tree, sourceList);
+  FolderRelease(folder);  // the records' names hold it
+  return rc;
+}
+
+DWORD bintree_AddObjectIn(StoredFolder *folder, const wchar_t *name,
+                          const WIN32_FIND_DATAW *findData, bintree *tree,
+                          linklist *sourceList) {
   SizeGroup *g = static_cast<SizeGroup *>(
       bintree_GetObject(tree, findData->nFileSizeLow, findData->nFileSizeHigh));
   DWORD rc = 0;
   if (g == nullptr) g = newGroup(tree, findData, &rc);
-  wchar_t *stored = nullptr;
+  StoredName *stored = nullptr;
   if (sourceList != nullptr) {
     // Deliberately not acted on: the file still goes into its group, where
     // it can be reported as a copy of another source file; the failure has
     // its Debug line, and the count is of the source files met.
-    (void)linklist_EnqueueStored(sourceList, path, findData, 1, &stored);
+    (void)linklist_EnqueueIn(sourceList, folder, name, findData, 1, &stored);
     cntFilesInSource++;
   }
   if (g == nullptr) return rc;
-  // The group's record names the path the source list's record stored.
-  rc = stored != nullptr ? linklist_EnqueueShared(g->files, stored, findData, 1)
-                         : linklist_Enqueue(g->files, path, findData,
-                                            sourceList != nullptr ? 1 : 0);
+  // The group's record shares the name the source list's record stored.
+  rc = stored != nullptr
+           ? linklist_EnqueueShared(g->files, stored, findData, 1)
+           : linklist_EnqueueIn(g->files, folder, name, findData,
+                                sourceList != nullptr ? 1 : 0, nullptr);
   cntFilesInTree++;
   if (rc == 0) ProgressFileRecorded(g->size, (uint32_t)g->files->count);
   return rc;

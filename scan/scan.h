@@ -43,3 +43,8 @@ DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
 // tree's when the file's group could not be placed in it or reached.
 DWORD bintree_AddObject(const wchar_t *path, const WIN32_FIND_DATAW *findData,
                         bintree *tree, linklist *sourceList);
+// bintree_AddObject for the file name in a stored folder (its path is the
+// folder's followed by name).
+DWORD bintree_AddObjectIn(StoredFolder *folder, const wchar_t *name,
+                          const WIN32_FIND_DATAW *findData, bintree *tree,
+                          linklist *sourceList);

@@ -390,6 +390,50 @@ TEST_F(BintreeTest, IndexedInsertionLinksLikeTheWorker) {
   bintree_DeAllocate(tree);
 }
 
+// The run's tree keeps no links: with the same insertions, look-ups,
+// enumerations and removals (the root among them) it answers exactly as a
+// tree that keeps them, and it is empty exactly when that one is.
+TEST_F(BintreeTest, TreeWithoutLinksAnswersAsOneWithThem) {
+  std::mt19937_64 random(20261209);
+  std::deque<uint64_t> keys;  // payloads; stable addresses
+  bintree *linked = bintree_Allocate();
+  bintree *bare = bintree_Allocate();
+  ASSERT_NE(linked, nullptr);
+  ASSERT_NE(bare, nullptr);
+  bintree_DropLinks(bare);
+  auto same = [&] {
+    EXPECT_EQ(bintree_IsEmpty(bare), bintree_IsEmpty(linked));
+    EXPECT_EQ(bare->count, linked->count);
+    EXPECT_EQ(Enumerate(bare), Enumerate(linked));
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 500; ++i) {
+      keys.push_back(random() % 5000);
+      EXPECT_EQ(Insert(bare, &keys.back()), Insert(linked, &keys.back()));
+    }
+    same();
+    for (int i = 0; i < 40; ++i) {
+      uint64_t key = random() % 5000;
+      EXPECT_EQ(Lookup(bare, key), Lookup(linked, key)) << key;
+    }
+    // Most of the tree goes, its root with it, then it grows again.
+    for (int i = 0; i < 300; ++i) {
+      EXPECT_EQ(bintree_PruneSmallest(bare), bintree_PruneSmallest(linked));
+    }
+    same();
+  }
+  while (bintree_IsEmpty(linked) == 0) {
+    EXPECT_EQ(bintree_PruneSmallest(bare), bintree_PruneSmallest(linked));
+  }
+  same();
+  EXPECT_EQ(bintree_PruneSmallest(bare), nullptr);
+  out = Output([&] {
+    bintree_DeAllocate(bare);
+    bintree_DeAllocate(linked);
+  });
+  EXPECT_EQ(out, "");
+}
+
 // A chain of n nodes: every operation must stay iterative (no deep
 // recursion) and far below quadratic time.
 void RunLongChain(bool ascending, uint64_t n) {

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "containers/containers.h"
@@ -24,10 +26,7 @@ WIN32_FIND_DATAW FindData(DWORD high, DWORD low) {
   return data;
 }
 
-void FreeRecord(FileRecord *record) {
-  free(record->path);
-  free(record);
-}
+void FreeRecord(FileRecord *record) { FileRecordFree(record); }
 
 TEST_F(LinklistTest, NewListIsEmptyAndSilent) {
   linklist *list = AllocateList();
@@ -62,7 +61,7 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   FileRecord *record = linklist_FindFirst(list, &cursor);
   for (const wchar_t *name : names) {
     ASSERT_NE(record, nullptr);
-    EXPECT_STREQ(record->path, name);
+    EXPECT_STREQ(FileRecordPathHere(record), name);
     record = linklist_FindNext(list, &cursor);
   }
   EXPECT_EQ(record, nullptr);
@@ -72,7 +71,7 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   for (const wchar_t *name : names) {
     record = linklist_Dequeue(list);
     ASSERT_NE(record, nullptr);
-    EXPECT_STREQ(record->path, name);
+    EXPECT_STREQ(FileRecordPathHere(record), name);
     FreeRecord(record);
   }
   EXPECT_EQ(list->head, nullptr);
@@ -82,7 +81,49 @@ TEST_F(LinklistTest, RecordsComeOutInEnqueueOrder) {
   // The list takes records again after it ran empty.
   ASSERT_EQ(linklist_Enqueue(list, L"r4", &data, 0), 0u);
   EXPECT_EQ(list->head, list->tail);
-  EXPECT_STREQ(linklist_FindFirst(list, &cursor)->path, L"r4");
+  EXPECT_STREQ(FileRecordPathHere(linklist_FindFirst(list, &cursor)), L"r4");
+  linklist_DeAllocate(list);
+}
+
+// A record's path comes back exactly as it was enqueued, whatever its
+// folder (a drive or file-system root, none at all) and its characters
+// (beyond the 16-bit range, kept name bytes, values no name can hold).
+TEST_F(LinklistTest, RecordPathsComeBackAsEnqueued) {
+  std::vector<std::wstring> paths = {L"C:\\x.jpg",
+                                     L"C:x.jpg",
+                                     L"/f",
+                                     L"x",
+                                     L"\\\\server\\share\\a",
+                                     L"dir/sub\\n",
+                                     L"dir/",
+                                     L"",
+                                     L"d/\U0001F600 \U0010FFFF.jpg",
+                                     L"d/\xDC80\xDCFF",
+                                     std::wstring(1, (wchar_t)0xD800) + L"/x"};
+  std::wstring highThenLow = L"e/";  // two values, not one pair
+  highThenLow += (wchar_t)0xD83D;
+  highThenLow += (wchar_t)0xDE00;
+  paths.push_back(highThenLow);
+#if WCHAR_MAX > 0xFFFF
+  paths.push_back(std::wstring(L"f/") + (wchar_t)0x110000 + L"z");
+#endif
+  linklist *list = linklist_Allocate();
+  ASSERT_NE(list, nullptr);
+  WIN32_FIND_DATAW data = FindData(0, 3);
+  for (const std::wstring &p : paths)
+    ASSERT_EQ(linklist_Enqueue(list, p.c_str(), &data, 1), 0u);
+  ListElement *cursor = nullptr;
+  FileRecord *record = linklist_FindFirst(list, &cursor);
+  for (const std::wstring &p : paths) {
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::wstring(FileRecordPathHere(record)), p);
+    EXPECT_EQ(FileRecordPathIs(record, p.c_str()), 1);
+    EXPECT_EQ(FileRecordPathIs(record, (p + L"x").c_str()), 0);
+    if (!p.empty()) {
+      EXPECT_EQ(FileRecordPathIs(record, p.substr(0, p.size() - 1).c_str()), 0);
+    }
+    record = linklist_FindNext(list, &cursor);
+  }
   linklist_DeAllocate(list);
 }
 
@@ -103,8 +144,8 @@ TEST_F(LinklistTest, RecordIsBuiltFromPathAndFindData) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(first->size, 0x100000001ull);
   EXPECT_EQ(second->size, 0xFFFFFFFFull);
-  EXPECT_STREQ(first->path, L"dir\\photo.jpg");
-  EXPECT_NE(first->path, second->path);
+  EXPECT_STREQ(FileRecordPathHere(first), L"dir\\photo.jpg");
+  EXPECT_NE(first->name, second->name);
   EXPECT_EQ(first->fInSource, 1);
   EXPECT_EQ(second->fInSource, 0);
   for (FileRecord *record : {first, second}) {

@@ -3,6 +3,7 @@
 #include "scan/scan.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <set>
 #include <string>
 #include <thread>
@@ -38,7 +39,7 @@ class ScanTest : public E2ETest {
     ListElement *c = nullptr;
     for (FileRecord *r = linklist_FindFirst(list, &c); r != nullptr;
          r = linklist_FindNext(list, &c))
-      out.push_back(r->path);
+      out.push_back(FileRecordPathHere(r));
     return out;
   }
   std::vector<std::wstring> Group(uint64_t size) {
@@ -146,6 +147,83 @@ TEST_F(ScanTest, SizesAbove4GiBKeepBothWords) {
   EXPECT_TRUE(Group(1).empty());
 }
 
+// Records of folders deeper than MAX_PATH, at every level of the descent,
+// rebuild their whole paths, in the source list and in their groups.
+TEST_F(ScanTest, DeepFolderPathsAreRebuiltWhole) {
+  std::string rel;
+  std::set<std::wstring> files;
+  std::wstring top, deepest;
+  for (char c = 'a'; rel.size() < 300; c++) {
+    // Sizes 1, 2, 3...: one group per level.
+    std::wstring f = MakeFile(rel + "f", std::string(rel.size() / 61 + 1, c));
+    if (top.empty()) top = f;
+    files.insert(f);
+    rel += std::string(60, c) + "/";
+  }
+  deepest = MakeFile(rel + "g", "z");  // size 1, as top
+  files.insert(deepest);
+  ASSERT_GT(deepest.size(), (size_t)MAX_PATH);
+  options.Recurse = 1;
+  EXPECT_EQ(Scan(Root(), L"*"), 0u);
+  EXPECT_EQ(SourceSet(), files);
+  EXPECT_EQ(Group(1), (std::vector<std::wstring>{top, deepest}));
+}
+
+// The listing of a root folder, faked: one file, "f.jpg" of 5 bytes.
+HANDLE const kRootListing = reinterpret_cast<HANDLE>(0x5107);
+std::wstring rootPattern;
+PlatformCalls::FindFirstFileWType realFindFirst;
+PlatformCalls::FindNextFileWType realFindNext;
+PlatformCalls::FindCloseType realFindClose;
+
+HANDLE WINAPI FindFirstRoot(LPCWSTR pattern, WIN32_FIND_DATAW *fd) {
+  if (rootPattern != pattern) return realFindFirst(pattern, fd);
+  *fd = WIN32_FIND_DATAW{};
+  fd->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  fd->nFileSizeLow = 5;
+  wcscpy(fd->cFileName, L"f.jpg");
+  return kRootListing;
+}
+
+BOOL WINAPI FindNextRoot(HANDLE find, WIN32_FIND_DATAW *fd) {
+  if (find != kRootListing) return realFindNext(find, fd);
+  platformCalls.SetLastError(ERROR_NO_MORE_FILES);
+  return FALSE;
+}
+
+BOOL WINAPI FindCloseRoot(HANDLE find) {
+  return find == kRootListing ? TRUE : realFindClose(find);
+}
+
+// A root folder already ends where its names begin (a bare drive names its
+// current folder): its files' paths get no separator of their own.
+TEST_F(ScanTest, RootFolderPathsGetNoSecondSeparator) {
+#if defined(_WIN32)
+  const std::wstring roots[] = {L"C:\\", L"C:"};
+#else
+  const std::wstring roots[] = {L"/"};
+#endif
+  CallReplaced<PlatformCalls::FindFirstFileWType> first(
+      &platformCalls.FindFirstFileW, FindFirstRoot);
+  CallReplaced<PlatformCalls::FindNextFileWType> next(
+      &platformCalls.FindNextFileW, FindNextRoot);
+  CallReplaced<PlatformCalls::FindCloseType> close(&platformCalls.FindClose,
+                                                   FindCloseRoot);
+  realFindFirst = first.saved();
+  realFindNext = next.saved();
+  realFindClose = close.saved();
+  for (const std::wstring &root : roots) {
+    rootPattern = root + L"*";
+    ReleaseScan(tree, source);
+    tree = bintree_Allocate();
+    source = linklist_Allocate();
+    EXPECT_EQ(Scan(root, L"*"), 0u);
+    const std::vector<std::wstring> expected = {root + L"f.jpg"};
+    EXPECT_EQ(Paths(source), expected);
+    EXPECT_EQ(Group(5), expected);
+  }
+}
+
 // A new size group the tree cannot take (its node finds no memory) is
 // given back at once; the file still goes into the source list.
 TEST_F(ScanTest, GroupTheTreeRefusedIsReleased) {
@@ -211,7 +289,7 @@ Listed ScanFailingAt(const std::wstring &dir, ListerStartCall start,
   ListElement *c = nullptr;
   for (FileRecord *f = linklist_FindFirst(src, &c); f != nullptr;
        f = linklist_FindNext(src, &c))
-    r.paths.push_back(f->path);
+    r.paths.push_back(FileRecordPathHere(f));
   ReleaseScan(t, src);
   return r;
 }

@@ -30,20 +30,20 @@ TEST_F(SlotsTest, SharedPathLivesUntilItsLastRecordGoes) {
   for (bool sourceFirst : {true, false}) {
     linklist *source = AllocateList();
     linklist *group = AllocateList();
-    wchar_t *stored = nullptr;
+    StoredName *stored = nullptr;
     ASSERT_EQ(linklist_EnqueueStored(source, L"dir/a", &data, 1, &stored), 0u);
     ASSERT_NE(stored, nullptr);
     ASSERT_EQ(linklist_EnqueueShared(group, stored, &data, 1), 0u);
     ListElement *c = nullptr;
     FileRecord *s = linklist_FindFirst(source, &c);
     FileRecord *g = linklist_FindFirst(group, &c);
-    EXPECT_EQ(s->path, g->path);
+    EXPECT_EQ(s->name, g->name);
     EXPECT_NE(s, g);  // flags stay apart
     g->fHashed = 1;
     EXPECT_EQ(s->fHashed, 0);
     linklist_DeAllocate(sourceFirst ? source : group);
     // Read after the other list went: ASan reports a path freed early.
-    EXPECT_EQ(std::wstring(sourceFirst ? g->path : s->path), L"dir/a");
+    EXPECT_STREQ(FileRecordPathHere(sourceFirst ? g : s), L"dir/a");
     linklist_DeAllocate(sourceFirst ? group : source);
     EXPECT_EQ(ContainerSlotsInUse(), before);
   }
@@ -54,18 +54,18 @@ TEST_F(SlotsTest, SharedPathLivesUntilItsLastRecordGoes) {
 TEST_F(SlotsTest, FailedSharedEnqueueAndDequeueKeepThePath) {
   WIN32_FIND_DATAW data = SizeData(3);
   linklist *source = AllocateList();
-  wchar_t *stored = nullptr;
+  StoredName *stored = nullptr;
   ASSERT_EQ(linklist_EnqueueStored(source, L"x", &data, 1, &stored), 0u);
   EXPECT_EQ(linklist_EnqueueShared(nullptr, stored, &data, 1), 87u);
-  EXPECT_EQ(std::wstring(stored), L"x");
+  ListElement *c = nullptr;
+  EXPECT_STREQ(FileRecordPathHere(linklist_FindFirst(source, &c)), L"x");
   linklist *none = nullptr;
   EXPECT_EQ(linklist_EnqueueStored(none, L"y", &data, 1, &stored), 87u);
   EXPECT_EQ(stored, nullptr);
   FileRecord *mine = linklist_Dequeue(source);
   ASSERT_NE(mine, nullptr);
-  EXPECT_EQ(std::wstring(mine->path), L"x");
-  free(mine->path);
-  free(mine);
+  EXPECT_STREQ(FileRecordPathHere(mine), L"x");
+  FileRecordFree(mine);
   linklist_DeAllocate(source);
 }
 
