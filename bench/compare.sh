@@ -308,6 +308,9 @@ run_corpus() {
   done
   say "$key: $([ "$round_cold" = yes ] && echo "first run" || echo "warming the page cache")"
   if [ "$data" = yes ] && [ "$round_cold" = no ]; then
+    # A corpus just written is still being written back to the disk: let
+    # that end first, so that it takes no core from the rounds.
+    sync
     find "${dirs[@]}" -type f -print0 | xargs -0 cat > /dev/null ||
       say "$key: some files could not be read"
   fi
@@ -525,8 +528,9 @@ if [ "$real_tree" != none ] && want real; then
   fi
   find "$real_tree" -type f -printf '%s %T@ %p\n' 2> /dev/null | sort > "$tmp/tree.after" || true
   if ! cmp -s "$tmp/tree.before" "$tmp/tree.after"; then
+    changed="$(diff "$tmp/tree.before" "$tmp/tree.after" | grep -c '^[<>]' || true)"
     echo
-    echo "The tree changed during its runs ($(diff "$tmp/tree.before" "$tmp/tree.after" | grep -c '^[<>]') lines of its listing): other work on the machine wrote to it, so its reports may differ for that reason."
+    echo "The tree changed during its runs ($changed lines of its listing): other work on the machine wrote to it, so its reports may differ for that reason."
   fi
 fi
 echo

@@ -165,7 +165,7 @@ struct Lister {
   std::condition_variable readyCv;  // the scan: a chunk, or the end
   std::condition_variable roomCv;   // the listing: room ahead
   std::deque<ListedChunk> ready;
-  size_t filesAhead = 0;  // files in ready
+  size_t filesAhead = 0;  // the weight of the chunks in ready
   bool done = false;      // the listing has ended
   bool waiting = false;   // the scan waits for a chunk
   std::thread thread;
@@ -173,12 +173,16 @@ struct Lister {
 
 namespace {
 
+// What a chunk counts for against the bound: its files, and one for the
+// chunk itself, so that a run of empty directories is bounded too.
+size_t chunkWeight(const ListedChunk &c) { return c.files.size() + 1; }
+
 // The listing thread's sink: queues the chunk once there is room ahead.
 void queueChunk(void *ctx, ListedChunk *chunk) {
   Lister *l = static_cast<Lister *>(ctx);
   std::unique_lock<std::mutex> lock(l->m);
   l->roomCv.wait(lock, [l] { return l->filesAhead < kListedAheadFiles; });
-  l->filesAhead += chunk->files.size();
+  l->filesAhead += chunkWeight(*chunk);
   l->ready.push_back(std::move(*chunk));
   if (l->waiting) l->readyCv.notify_one();
 }
@@ -212,7 +216,7 @@ bool ListerNext(Lister *l, ListedChunk *chunk) {
   *chunk = std::move(l->ready.front());
   l->ready.pop_front();
   const bool full = l->filesAhead >= kListedAheadFiles;
-  l->filesAhead -= chunk->files.size();
+  l->filesAhead -= chunkWeight(*chunk);
   if (full && l->filesAhead < kListedAheadFiles) l->roomCv.notify_one();
   return true;
 }

@@ -44,8 +44,8 @@ struct ListSink {
 void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink);
 
 // The same listing on a second thread, at most kListedAheadFiles files
-// ahead of the caller. Null when no thread can be had: the caller then
-// lists on its own thread with ListTree.
+// and directories ahead of the caller. Null when no thread can be had: the
+// caller then lists on its own thread with ListTree.
 struct Lister;
 const size_t kListedAheadFiles = 8 * kListedChunkFiles;
 Lister *ListerStart(const wchar_t *dir, const wchar_t *filter);
