@@ -20,9 +20,9 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 // thread, without comparing first reads (tests compare the two ways).
 extern int hashPassPlain;
 
-// The jobs of the last hashing pass that went to the one reader (a volume
-// with a seek penalty, or one that could not tell) and to the hashers that
-// read their own files.
+// The jobs of the last hashing pass read under the gate, one read at a
+// time on the device (a volume with a seek penalty, or one that could not
+// tell), and read freely by their hashers.
 struct HashPassReads {
   uint32_t oneReader;
   uint32_t ownReads;

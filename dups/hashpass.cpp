@@ -163,8 +163,9 @@ struct Runner {
   uint64_t filesHere = 0;  // hashed on this thread before the start
 };
 
-// Whether the one reader reads the file: when its volume has a seek
-// penalty, or when that can't be told (docs/architecture.md says why).
+// Whether the file is read under the gate, one read at a time on its
+// device: when its volume has a seek penalty, or when that can't be told
+// (docs/architecture.md says why).
 bool readByOneReader(Runner *run, const wchar_t *path) {
   if (run->devices == nullptr) run->devices = hashDevicesNew();
   const bool one = hashSeekPenalty(run->devices, path) != kSeekNone;
