@@ -2,6 +2,7 @@
 // their own files. The files of volumes with a seek penalty are read a
 // large piece at a time under one gate, so that such a device is never
 // read in two places at once, and hashed outside it.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -51,8 +52,11 @@ struct HashWorkers {
   std::vector<std::chrono::steady_clock::duration> lastDigest;
   uint64_t completed = 0;  // stages finished: jobs whose pending hit 0
   bool stopping = false;
-  // Held for every read of a file on a volume with a seek penalty.
+  // Held for every read of a file on a volume with a seek penalty, while
+  // it is shut: reads that prove the device does not seek open it.
   std::mutex gate;
+  std::atomic<bool> gateOpen{false};
+  std::atomic<int> quickReads{0};  // gated reads in a row that were quick
   std::vector<std::thread> hashers;
 };
 
@@ -85,6 +89,31 @@ void runHead(HashJob *job, BYTE *buffer) {
   }
 }
 
+// A read this quick came from the page cache, or from a device with no
+// seek penalty whatever it says (a virtual disk may say rotational): a
+// spinning disk takes longer for a head, after the seek to it, and for a
+// piece (262 MB/s and more, sustained).
+const Clock::duration kNoSeekRead = std::chrono::milliseconds(1);
+// Quick reads in a row that open the gate; a slower one shuts it.
+const int kOpenAfter = 32;
+
+void noteRead(HashWorkers *w, Clock::duration took) {
+  if (took >= kNoSeekRead) {
+    w->quickReads.store(0, std::memory_order_relaxed);
+    w->gateOpen.store(false, std::memory_order_relaxed);
+  } else if (w->quickReads.fetch_add(1, std::memory_order_relaxed) + 1 >=
+             kOpenAfter) {
+    w->gateOpen.store(true, std::memory_order_relaxed);
+  }
+}
+
+// Takes the gate for a read unless it is open: true when it was taken.
+bool gateEnter(HashWorkers *w) {
+  if (w->gateOpen.load(std::memory_order_relaxed)) return false;
+  w->gate.lock();
+  return true;
+}
+
 // A device kSlowDevice times slower to read than a piece is to digest
 // keeps one hasher busy alone.
 const int kSlowDevice = 4;
@@ -107,9 +136,8 @@ struct PieceSink {
 
 BYTE *pieceBuffer(HashSink *sink) {
   PieceSink *s = reinterpret_cast<PieceSink *>(sink);
-  if (!s->held) {
-    s->w->gate.lock();
-    s->held = true;
+  if (s->used == 0) {  // a piece begins
+    if (!s->held) s->held = gateEnter(s->w);
     s->readFrom = Clock::now();
   }
   return s->piece + s->used;
@@ -119,17 +147,16 @@ BYTE *pieceBuffer(HashSink *sink) {
 // set). keepGate: the device may be held on for the next piece.
 BOOL digestPiece(PieceSink *s, bool keepGate) {
   const Clock::time_point from = Clock::now();
-  if (s->held &&
-      !(keepGate && from - s->readFrom > kSlowDevice * *s->lastDigest)) {
+  const Clock::duration read = from - s->readFrom;
+  if (s->used > 0) noteRead(s->w, read);
+  if (s->held && !(keepGate && read > kSlowDevice * *s->lastDigest)) {
     s->w->gate.unlock();
     s->held = false;
   }
   const BOOL ok = s->used == 0 || platformCalls.CryptHashData(
                                       s->job->hash, s->piece, s->used, 0);
-  const bool any = s->used > 0;
+  if (s->used > 0) *s->lastDigest = Clock::now() - from;
   s->used = 0;
-  s->readFrom = Clock::now();
-  if (any) *s->lastDigest = s->readFrom - from;
   return ok;
 }
 
@@ -176,8 +203,11 @@ void runOwn(HashWorkers *w, size_t me, HashJob *job) {
     return;
   }
   if (!job->oneReader) return runHead(job, buffer);
-  std::lock_guard<std::mutex> gate(w->gate);
+  const bool held = gateEnter(w);
+  const Clock::time_point from = Clock::now();
   runHead(job, buffer);
+  noteRead(w, Clock::now() - from);
+  if (held) w->gate.unlock();
 }
 
 // Takes what a hasher does next, under the lock: small files in runs, one

@@ -139,7 +139,8 @@ TEST_F(WorkersTest, DeviceThatCannotTellIsReadUnderTheGate) {
   }
 }
 
-// Files of a volume with a seek penalty are read under one gate, a piece
+// Files of a volume with a seek penalty are read under one gate (open once
+// the reads prove quick, as these from the page cache soon do), a piece
 // at a time, by every hasher in turn: a read that fails part-way through
 // one of them (past its first piece) fails that file alone, and every other
 // file is hashed as when each is hashed whole on this thread.
