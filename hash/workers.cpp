@@ -1,7 +1,8 @@
 // Hashing on worker threads: hashers, one per core, that read and hash
 // their own files. The files of volumes with a seek penalty are read a
-// large piece at a time under one gate, so that such a device is never
-// read in two places at once, and hashed outside it.
+// large piece at a time under one gate, so that such a device is read in
+// one place at a time, and hashed outside it. The gate stands open while
+// the reads prove the device does not seek.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
