@@ -58,7 +58,8 @@ int scanDestinations(const wchar_t *srcDir, bintree *tree) {
     }
     // A destination that is no directory, or a file that could not be
     // recorded, has had its message; the other destinations still count.
-    (void)ScanDirectory(dir, filter, tree, nullptr);
+    destHoldsSource[i] = DirectoryHolds(dir, srcDir) ? 1 : 0;
+    (void)ScanDirectory(dir, filter, tree, nullptr, i);
     if (options.Recurse && options.Delete) PurgeKeepDirectory(dir);
     fsplit_dealloc(dir, filter);
   }
@@ -113,6 +114,7 @@ void endOfRunChecks(void) {
 
 int RunSearch(void) {
   ProgressStart();
+  RunOutputLearn();
   bintree *tree = AllocateTree();
   linklist *sourceList = AllocateList();
   wchar_t *srcDir = nullptr;

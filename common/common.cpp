@@ -12,6 +12,35 @@ uint32_t cntFilesDuplicates;
 uint32_t cntFilesErased;
 uint32_t cntDirsRemoved;
 
+namespace {
+
+struct StreamFile {
+  int known;
+  DWORD volume, indexHigh, indexLow;
+};
+StreamFile runOutput[2];
+
+}  // namespace
+
+void RunOutputLearn(void) {
+  for (int i = 0; i < 2; i++) {
+    StreamFile &f = runOutput[i];
+    f.known = StdStreamIdentity(i + 1, &f.volume, &f.indexHigh, &f.indexLow);
+  }
+}
+
+int RunOutputKnown(void) { return runOutput[0].known || runOutput[1].known; }
+
+int IsRunOutput(const FileIdentity *id) {
+  if (!id->known) return 0;
+  for (const StreamFile &f : runOutput) {
+    if (f.known && f.volume == id->volume && f.indexHigh == id->indexHigh &&
+        f.indexLow == id->indexLow)
+      return 1;
+  }
+  return 0;
+}
+
 // Can't fail.
 void DebugText(const wchar_t *text) {
   if (options.Debug) PrintW(L"%ls", text);

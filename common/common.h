@@ -48,6 +48,15 @@ struct FileIdentity {
   uint64_t writeTime;
 };
 
+// The files behind standard output and standard error (a report saved
+// inside the trees): never recorded, erased or purged. RunOutputLearn reads
+// their identities at the start of a search; RunOutputKnown is 1 when
+// either stream is a file on disk; IsRunOutput is 1 when id (known) is one
+// of them. None can fail.
+void RunOutputLearn(void);
+int RunOutputKnown(void);
+int IsRunOutput(const FileIdentity *id);
+
 // Writes an internal fault text through "%ls" when Debug is set; no line end
 // is added.
 void DebugText(const wchar_t *text);

@@ -26,13 +26,16 @@ struct FileRecord {
   int32_t fHashed;
   uint8_t hash[SHA256_BYTES];
   // Another record of the group stands for the same file (hard links, a
-  // destination inside the source): this one takes no part in matching.
-  // Placed here, it fills what would be padding before id.
+  // destination inside the source): this one takes no part in matching
+  // (kSetAside), or is only shown in its file's set (kAliasShown). Placed
+  // here, it fills what would be padding before id.
   int32_t fSetAside;
   // Which file the digest was read from, filled by the hashing pass: kept
   // only for the records it reaches (FileRecordIdentity makes it).
   FileIdentity *id;
 };
+
+enum { kSetAside = 1, kAliasShown = 2 };
 
 // A list element; its record (the payload) follows it in the same slot.
 struct ListElement {
@@ -95,6 +98,10 @@ StoredFolder *FolderStore(const wchar_t *prefix, size_t len);
 // (0 when it has none). Can't fail.
 size_t FolderPartLength(const wchar_t *path);
 void FolderRelease(StoredFolder *folder);
+// Which parameter's scan found the folder's files (0: the source, as
+// stored; i: destination i). Can't fail.
+void FolderSetParameter(StoredFolder *folder, uint32_t parm);
+uint32_t FileRecordParameter(const FileRecord *record);
 // The record's full path, built into *out; returns out->c_str().
 const wchar_t *FileRecordPath(const FileRecord *record, std::wstring *out);
 // The record's full path, built into this thread's buffer: valid until the

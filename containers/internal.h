@@ -38,6 +38,7 @@ void StoredGive(void *entry, size_t bytes);
 struct StoredFolder {
   std::atomic<uint32_t> refs;
   uint32_t len;
+  uint32_t parm;  // the parameter whose scan found the folder's files
 };
 
 // Linux stores names in 2-byte code units too (UTF-16); a name that would

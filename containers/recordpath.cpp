@@ -110,10 +110,18 @@ size_t FolderPartLength(const wchar_t *path) {
 
 StoredFolder *FolderStore(const wchar_t *prefix, size_t len) {
   StoredFolder *folder = new (StoredTake(FolderBytes(len)))
-      StoredFolder{{1}, static_cast<uint32_t>(len)};
+      StoredFolder{{1}, static_cast<uint32_t>(len), 0};
   wmemcpy(FolderChars(folder), prefix, len);
   FolderChars(folder)[len] = L'\0';
   return folder;
+}
+
+void FolderSetParameter(StoredFolder *folder, uint32_t parm) {
+  folder->parm = parm;
+}
+
+uint32_t FileRecordParameter(const FileRecord *record) {
+  return record->name->folder->parm;
 }
 
 void FolderRelease(StoredFolder *folder) {

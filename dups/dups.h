@@ -16,6 +16,13 @@ void EraseFile(const wchar_t *path);
 // digest equals R's). Prints and erases as CompareHashesDisplayMatches.
 void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 
+// One file reached from the source and from destinations is a source file
+// when every such destination's directory holds the source's (an import
+// folder inside the library): destHoldsSource[i] is 1 when destination i's
+// does. Otherwise (a destination inside the source, hard links, one folder
+// by two routes) it is a destination file, read-only. Set by the run.
+extern uint8_t destHoldsSource[MAX_PARMS + 1];
+
 // Non-zero: the hashing pass hashes every member of a group whole, on this
 // thread, without comparing first reads (tests compare the two ways).
 extern int hashPassPlain;

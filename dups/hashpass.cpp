@@ -18,6 +18,7 @@
 #include "hash/hash.h"
 
 int hashPassPlain = 0;
+uint8_t destHoldsSource[MAX_PARMS + 1];
 HashPassReads hashPassReads;
 
 namespace {
@@ -50,15 +51,14 @@ void settleLoneRecord(FileRecord *r, const FileIdentity &id) {
   memset(r->hash, 0, SHA256_BYTES);
   *FileRecordIdentity(r) = id;
   r->fHashed = 1;
-  r->fSetAside = 1;
+  r->fSetAside = kSetAside;
   cntFilesHashed++;
   ProgressBytesHashed(r->size);
 }
 
-// Orders records by identity, destination copies first, then list order.
+// Orders records by identity, then list order.
 struct AliasKey {
   FileIdentity id;
-  int32_t fInSource;
   size_t order;
   FileRecord *r;
 };
@@ -67,32 +67,60 @@ bool aliasLess(const AliasKey &a, const AliasKey &b) {
   if (a.id.volume != b.id.volume) return a.id.volume < b.id.volume;
   if (a.id.indexHigh != b.id.indexHigh) return a.id.indexHigh < b.id.indexHigh;
   if (a.id.indexLow != b.id.indexLow) return a.id.indexLow < b.id.indexLow;
-  if (a.fInSource != b.fInSource) return a.fInSource < b.fInSource;
   return a.order < b.order;
 }
 
-bool sameFile(const FileIdentity &a, const FileIdentity &b) {
-  return a.volume == b.volume && a.indexHigh == b.indexHigh &&
-         a.indexLow == b.indexLow;
+// The records of one file reached more than once are a source file when
+// the source reaches it and every destination that reaches it holds the
+// source's directory (the source holds it most narrowly); otherwise the
+// file is a destination's, read-only.
+bool isSourceFile(const AliasKey *from, const AliasKey *to) {
+  bool source = false;
+  for (const AliasKey *k = from; k != to; k++) {
+    if (k->r->fInSource)
+      source = true;
+    else if (!destHoldsSource[FileRecordParameter(k->r)])
+      return false;
+  }
+  return source;
 }
 
-// One file recorded more than once (hard links, a destination inside the
-// source, one folder by two routes) keeps a single record in the matching:
-// a destination record when there is one (destinations are read-only),
-// else the first source record. The others are set aside, so no file is
-// ever erased on the strength of a match with itself. Records already set
-// aside as lone stay so.
+// One file recorded more than once keeps a single record in the matching:
+// the first of its role's records in list order. The others are set aside,
+// so no file is ever erased on the strength of a match with itself. A
+// source name of a read-only file that is not its kept record's path is
+// still shown in its set (kAliasShown); the rest match nothing.
+void setAsideAliasRun(const AliasKey *from, const AliasKey *to) {
+  const bool source = isSourceFile(from, to);
+  const AliasKey *keep = nullptr;
+  for (const AliasKey *k = from; k != to && keep == nullptr; k++)
+    if ((k->r->fInSource != 0) == source) keep = k;
+  for (const AliasKey *k = from; k != to; k++) {
+    if (k == keep) continue;
+    const bool shown =
+        !source && k->r->fInSource && !FileRecordSamePath(k->r, keep->r);
+    k->r->fSetAside = shown ? kAliasShown : kSetAside;
+  }
+}
+
+// Sets aside the extra records of each file reached more than once, and
+// the run's own output wherever it was recorded. Records already set aside
+// as lone stay so.
 void setAsideAliases(const std::vector<FileRecord *> &members) {
   std::vector<AliasKey> keys;
   for (size_t order = 0; order < members.size(); order++) {
     FileRecord *r = members[order];
     const FileIdentity *id = FileRecordIdentityOf(r);
-    if (r->fHashed && !r->fSetAside && id->known)
-      keys.push_back({*id, r->fInSource, order, r});
+    if (!r->fHashed || r->fSetAside || !id->known) continue;
+    if (IsRunOutput(id))
+      r->fSetAside = kSetAside;
+    else
+      keys.push_back({*id, order, r});
   }
   std::sort(keys.begin(), keys.end(), aliasLess);
-  for (size_t i = 1; i < keys.size(); i++) {
-    if (sameFile(keys[i].id, keys[i - 1].id)) keys[i].r->fSetAside = 1;
+  for (size_t i = 0, j; i < keys.size(); i = j) {
+    for (j = i + 1; j < keys.size() && SameFile(&keys[j].id, &keys[i].id);) j++;
+    if (j - i > 1) setAsideAliasRun(&keys[i], &keys[j]);
   }
 }
 
@@ -352,7 +380,7 @@ GroupIndex buildIndex(linklist *files) {
   index.byPath = index.members;
   for (FileRecord *r : index.members) {
     if (r->fInSource) index.sourcesLeft++;
-    if (r->fHashed && !r->fSetAside) index.byDigest.push_back(r);
+    if (r->fHashed && r->fSetAside != kSetAside) index.byDigest.push_back(r);
   }
   std::stable_sort(index.byDigest.begin(), index.byDigest.end(), digestLess);
   std::sort(index.byPath.begin(), index.byPath.end(),
@@ -386,7 +414,7 @@ void reportIndexed(const FileRecord *s, const GroupIndex &index) {
     DebugText(L"ERROR: CompareHashesDisplayMatches source not found");
     return;
   }
-  if (!r->fHashed || r->fSetAside) return;  // matches nothing
+  if (!r->fHashed || r->fSetAside == kSetAside) return;  // matches nothing
   auto set = std::equal_range(index.byDigest.begin(), index.byDigest.end(), r,
                               digestLess);
   if (set.first == set.second) return;

@@ -8,6 +8,7 @@
 
 #include "common/common.h"
 #include "dups/dups.h"
+#include "hash/hash.h"
 #include "paths/paths.h"
 
 namespace {
@@ -111,6 +112,29 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
 
 }  // namespace
 
+namespace {
+
+// The run's own output (a report saved in the tree) is never erased, and
+// its folder holds data: asked only of zero-size files, and only when the
+// output is a file. A file held by another program counts as such too.
+bool isRunOutputFile(const wchar_t *dir, const wchar_t *name) {
+  if (!RunOutputKnown()) return false;
+  wchar_t *path = childPath(dir, name);
+  HANDLE h = platformCalls.CreateFileW(
+      path, GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  free(path);
+  if (h == INVALID_HANDLE_VALUE)
+    return platformCalls.GetLastError() == ERROR_SHARING_VIOLATION;
+  FileIdentity id;
+  const bool output = FileIdentityFromHandle(h, &id) && IsRunOutput(&id);
+  (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
+  return output;
+}
+
+}  // namespace
+
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   uint64_t total = 0;
   wchar_t *pattern = allPattern(dir);
@@ -121,6 +145,7 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     uint64_t size = entrySize(&fd);
+    if (size == 0 && isRunOutputFile(dir, fd.cFileName)) size = 1;
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
   } while (platformCalls.FindNextFileW(find, &fd));

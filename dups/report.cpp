@@ -14,22 +14,33 @@ struct MatchCounts {
   uint32_t all;
   uint32_t source;
   uint32_t dest;
+  uint32_t aliases;  // shown second names of a read-only file
 };
 
 // The record holds a digest that may be compared: hashed, and not set
 // aside as a second record of the same file.
 bool hasDigest(const FileRecord *x) { return x->fHashed && !x->fSetAside; }
 
-// X belongs to R's set and has not been reported in an earlier block.
-bool isFreshMatch(const FileRecord *x, const FileRecord *r) {
-  return !x->fDisplayed && hasDigest(x) && hasDigest(r) &&
+// X shares R's digest and has not been reported in an earlier block: a
+// match, or a shown second name of a read-only file.
+bool isFreshInSet(const FileRecord *x, const FileRecord *r) {
+  return !x->fDisplayed && x->fHashed && x->fSetAside != kSetAside &&
+         r->fHashed && r->fSetAside != kSetAside &&
          memcmp(x->hash, r->hash, SHA256_BYTES) == 0;
 }
 
+// X belongs to R's set as a file of its own.
+bool isFreshMatch(const FileRecord *x, const FileRecord *r) {
+  return hasDigest(x) && isFreshInSet(x, r);
+}
+
+bool isShownAlias(const FileRecord *x) { return x->fSetAside == kAliasShown; }
+
 MatchCounts countMatches(const std::vector<FileRecord *> &group,
                          const FileRecord *r) {
-  MatchCounts c = {0, 0, 0};
+  MatchCounts c = {0, 0, 0, 0};
   for (const FileRecord *x : group) {
+    if (isShownAlias(x) && isFreshInSet(x, r)) c.aliases++;
     if (!isFreshMatch(x, r)) continue;
     c.all++;
     if (x->fInSource)
@@ -53,6 +64,7 @@ void printHeader(const FileRecord *r) {
 enum Verdict { kSkip, kKeep, kErase };
 
 Verdict decide(const FileRecord *x, const MatchCounts &c, uint32_t seen) {
+  if (isShownAlias(x)) return kKeep;
   if (options.uCntParms <= 1) return seen == c.source ? kKeep : kErase;
   if (c.dest > 0) return x->fInSource ? kErase : kKeep;
   return options.Verbose ? kKeep : kSkip;
@@ -68,24 +80,35 @@ void EraseFile(const wchar_t *path) {
     cntFilesErased++;
     return;
   }
-  PrintFailure(kFailedDelete, platformCalls.GetLastError(), path);
+  const DWORD code = platformCalls.GetLastError();
+  // Held open by another program (another run keeping it as its copy):
+  // it stays, which is no failure of this run.
+  if (code == ERROR_SHARING_VIOLATION) {
+    PrintW(L"REM Not erased, in use by another program: \"%ls\"\n",
+           ShowPath(path, 1).c_str());
+    return;
+  }
+  PrintFailure(kFailedDelete, code, path);
 }
 
 namespace {
 
-// True when the file at x's path still is the file whose digest matched:
-// the same identity, size and times as when it was hashed (the times catch
-// a new file that was given the number of a removed one).
-bool stillHashedFile(const FileRecord *x) {
+// Opens the file at x's path when it still is the file whose digest
+// matched: the same identity, size and times as when it was hashed (the
+// times catch a new file that was given the number of a removed one).
+// Opened without FILE_SHARE_DELETE, no other run can erase it while the
+// handle is open. INVALID_HANDLE_VALUE when it is not (or can't be
+// opened); otherwise *now is its identity.
+HANDLE openHashedFile(const FileRecord *x, FileIdentity *now) {
   HANDLE h = platformCalls.CreateFileW(FileRecordPathHere(x), GENERIC_READ,
                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FileIdentity now;
-  bool same = FileIdentityFromHandle(h, &now) &&
-              SameFileIdentity(&now, FileRecordIdentityOf(x));
+  if (h == INVALID_HANDLE_VALUE) return h;
+  if (FileIdentityFromHandle(h, now) &&
+      SameFileIdentity(now, FileRecordIdentityOf(x)))
+    return h;
   (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
-  return same;
+  return INVALID_HANDLE_VALUE;
 }
 
 // One record of a block and what the block does with it.
@@ -100,32 +123,58 @@ std::vector<BlockLine> selectBlock(const std::vector<FileRecord *> &group,
   std::vector<BlockLine> lines;
   uint32_t seen = 0;
   for (FileRecord *x : group) {
-    if (!isFreshMatch(x, r)) continue;
-    if (x->fInSource) seen++;
+    if (!isFreshMatch(x, r) && !(isShownAlias(x) && isFreshInSet(x, r)))
+      continue;
+    if (x->fInSource && !isShownAlias(x)) seen++;
     Verdict v = decide(x, c, seen);
     if (v != kSkip) lines.push_back({x, v});
   }
   return lines;
 }
 
-// Erasing a copy is safe only while a kept copy still holds the contents.
-bool keptCopyIntact(const std::vector<BlockLine> &lines) {
+// The kept copy a block's erasures rely on, held open from the first
+// erasure to the end of the block.
+struct KeptHold {
+  int tried = 0;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  FileIdentity id = {};
+};
+
+// Holds the first kept copy of the block that still holds the contents.
+void holdKeptCopy(const std::vector<BlockLine> &lines, KeptHold *hold) {
+  hold->tried = 1;
   for (const BlockLine &l : lines) {
-    if (l.verdict == kKeep && stillHashedFile(l.x)) return true;
+    if (l.verdict != kKeep) continue;
+    hold->h = openHashedFile(l.x, &hold->id);
+    if (hold->h != INVALID_HANDLE_VALUE) return;
   }
-  return false;
 }
 
-// Erases one "del " copy of a block, unless it or every kept copy changed
-// since hashing; then the copy stays and a line says why.
+void releaseKeptCopy(KeptHold *hold) {
+  if (hold->h != INVALID_HANDLE_VALUE)
+    (void)platformCalls.CloseHandle(hold->h);  // nothing to do if it fails
+}
+
+// Why the copy x may not be erased now, or null when it may: it and the
+// held kept copy are still the files that were hashed, and two files.
+const wchar_t *notErasedWhy(const FileRecord *x, const KeptHold *hold) {
+  if (hold->h == INVALID_HANDLE_VALUE)
+    return L"REM Not erased, the kept copy changed since it was hashed: ";
+  FileIdentity now;
+  HANDLE h = openHashedFile(x, &now);
+  if (h == INVALID_HANDLE_VALUE)
+    return L"REM Not erased, changed since it was hashed: ";
+  const bool same = SameFile(&now, &hold->id);
+  (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
+  if (same) return L"REM Not erased, the same file as its kept copy: ";
+  return nullptr;
+}
+
+// Erases one "del " copy of a block, unless a line says why it stays.
 void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
-               int *keptIntact) {
-  if (*keptIntact < 0) *keptIntact = keptCopyIntact(lines);
-  const wchar_t *why = nullptr;
-  if (!*keptIntact)
-    why = L"REM Not erased, the kept copy changed since it was hashed: ";
-  else if (!stillHashedFile(x))
-    why = L"REM Not erased, changed since it was hashed: ";
+               KeptHold *hold) {
+  if (!hold->tried) holdKeptCopy(lines, hold);
+  const wchar_t *why = notErasedWhy(x, hold);
   if (why == nullptr) {
     EraseFile(FileRecordPathHere(x));
     return;
@@ -136,7 +185,7 @@ void eraseCopy(const FileRecord *x, const std::vector<BlockLine> &lines,
 // Prints a block's lines, erasing its "del " copies with -d, and counts the
 // block for the summary line.
 void printBlock(const std::vector<BlockLine> &lines) {
-  int keptIntact = -1;  // checked at the block's first erasure
+  KeptHold hold;  // taken at the block's first erasure
   const uint32_t erasedBefore = cntFilesErased;
   uint32_t copies = 0;
   uint64_t bytes = 0;
@@ -148,8 +197,9 @@ void printBlock(const std::vector<BlockLine> &lines) {
     if (l.verdict != kErase) continue;
     copies++;
     bytes += l.x->size;
-    if (options.Delete) eraseCopy(l.x, lines, &keptIntact);
+    if (options.Delete) eraseCopy(l.x, lines, &hold);
   }
+  releaseKeptCopy(&hold);
   ProgressSetReported(copies, bytes, cntFilesErased - erasedBefore);
 }
 
@@ -177,8 +227,11 @@ void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files) {
 
 void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group) {
   MatchCounts c = countMatches(group, r);
+  // A set whose read-only file is reached from the source too shows with
+  // -v, with that file's names, though it has no source copy to erase.
+  const bool showAliases = options.Verbose && c.aliases > 0;
   if (c.all < 2) return;
-  if (options.uCntParms > 1 && c.source == 0) return;
+  if (options.uCntParms > 1 && c.source == 0 && !showAliases) return;
   if (options.Verbose || options.Debug) printHeader(r);
   std::vector<BlockLine> lines = selectBlock(group, r, c);
   if (!(options.Verbose || options.Debug) && !lines.empty()) PrintW(L"\n");

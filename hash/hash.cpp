@@ -11,6 +11,10 @@ volatile LONG memCheckCnt = 0;
 
 namespace {
 
+// A file being hashed may be erased by others meanwhile: only the erasure
+// of a copy holds its kept copy against erasure (dups/report.cpp).
+const DWORD kHashShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
 // The provider context, acquired on first use and kept until
 // hashReleaseProvider: acquiring one looks the provider up and loads it,
 // which costs more than hashing a small file.
@@ -180,7 +184,7 @@ DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
 DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
                     const wchar_t **debugText) {
   HANDLE file = platformCalls.CreateFileW(
-      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      path, GENERIC_READ, kHashShare, nullptr, OPEN_EXISTING,
       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *debugText = L"Err: Could not open file.\n";
@@ -238,7 +242,7 @@ DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
   s.quiet = debugText;
   DWORD rc = 0;
   s.file = platformCalls.CreateFileW(
-      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      path, GENERIC_READ, kHashShare, nullptr, OPEN_EXISTING,
       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (s.file == INVALID_HANDLE_VALUE) {
     rc = hashFail(&s, L"Err: Could not open file.\n");
@@ -304,9 +308,12 @@ int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
   return 1;
 }
 
-int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
+int SameFile(const FileIdentity *a, const FileIdentity *b) {
   return a->known && b->known && a->volume == b->volume &&
-         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow &&
-         a->size == b->size && a->createTime == b->createTime &&
-         a->writeTime == b->writeTime;
+         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
+}
+
+int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
+  return SameFile(a, b) && a->size == b->size &&
+         a->createTime == b->createTime && a->writeTime == b->writeTime;
 }

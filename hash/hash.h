@@ -29,6 +29,9 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
 // Fills id (size: the file's size) from an open file. Returns 1, or 0 with
 // id cleared when the system can't tell.
 int FileIdentityFromHandle(HANDLE file, FileIdentity *id);
+// 1 when both identities are known and name the same file (volume and
+// index). Can't fail.
+int SameFile(const FileIdentity *a, const FileIdentity *b);
 // 1 when both identities are known and equal in every field.
 int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
 

@@ -129,6 +129,13 @@ int StderrIsTerminal(void);
 int StdoutIsTerminal(void);
 void PrintErrW(const wchar_t *text);
 
+// The file-system identity of the file behind standard output (stream 1)
+// or standard error (stream 2): 1 with *volume, *indexHigh and *indexLow
+// set (as GetFileInformationByHandle gives them) when that stream is a file
+// on disk, else 0 (a console, a pipe, the null device, none). Can't fail.
+int StdStreamIdentity(int stream, DWORD *volume, DWORD *indexHigh,
+                      DWORD *indexLow);
+
 // 1 when c introduces a switch argument: '-' on both builds, '/' on Windows
 // only (on Linux a leading '/' starts an absolute path). Can't fail.
 int IsSwitchPrefix(wchar_t c);

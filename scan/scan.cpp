@@ -22,6 +22,7 @@ struct ScanState {
   const wchar_t *shownFilter;  // the filter as the Debug line shows it
   bintree *tree;
   linklist *sourceList;
+  uint32_t parm;     // the parameter being scanned
   DWORD result = 0;  // the last non-zero code met
   std::wstring dir;  // the directory whose files are being taken
   std::vector<wchar_t> path;
@@ -67,7 +68,9 @@ bool beginDir(ScanState *s, const ListedChunk *c) {
 StoredFolder *storeFolder(ScanState *s) {
   wmemcpy(s->path.data(), s->dir.c_str(), s->dir.size() + 1);
   PathJoinChild(s->path.data(), s->path.size(), L"");
-  return FolderStore(s->path.data(), wcslen(s->path.data()));
+  StoredFolder *folder = FolderStore(s->path.data(), wcslen(s->path.data()));
+  FolderSetParameter(folder, s->parm);
+  return folder;
 }
 
 // Records the files of a chunk, in listing order.
@@ -114,8 +117,9 @@ void SizeGroupRelease(SizeGroup *group) {
 }
 
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
-                    linklist *sourceList) {
+                    linklist *sourceList, uint32_t parm) {
   ScanState s;
+  s.parm = parm;
   s.shownFilter = filter[0] != L'\0' ? filter : L"*";
   s.tree = tree;
   s.sourceList = sourceList;
@@ -190,6 +194,38 @@ static bool stepIdentity(const DescentStep *s) {
 bool SameDirectory(const DescentStep *a, const DescentStep *b) {
   return stepIdentity(a) && stepIdentity(b) && a->volume == b->volume &&
          a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
+}
+
+namespace {
+
+// The parent of a full path by its text (its last component dropped), or
+// an empty string for a root. Can't fail.
+std::wstring textualParent(const std::wstring &path) {
+  auto isSep = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  size_t end = path.size();
+  while (end > 0 && isSep(path[end - 1])) end--;
+  size_t cut = end;
+  while (cut > 0 && !isSep(path[cut - 1])) cut--;
+  if (cut == 0) return std::wstring();
+  size_t keep = cut;
+  while (keep > 1 && isSep(path[keep - 1]) && isSep(path[keep - 2])) keep--;
+  // A root keeps its separator ("/", "C:\\"); others lose it.
+  if (keep > 1 && path[keep - 2] != L':') keep--;
+  return path.substr(0, keep);
+}
+
+}  // namespace
+
+bool DirectoryHolds(const wchar_t *outer, const wchar_t *inner) {
+  DescentStep out = {outer, nullptr, 0, 0, 0, 0};
+  for (std::wstring up = textualParent(inner); !up.empty();) {
+    DescentStep step = {up.c_str(), nullptr, 0, 0, 0, 0};
+    if (SameDirectory(&out, &step)) return true;
+    std::wstring next = textualParent(up);
+    if (next == up) break;
+    up = next;
+  }
+  return false;
 }
 
 // True when a directory link leads back into the current descent path.

@@ -32,12 +32,18 @@ bool DescentLoopsBack(const DescentStep *target);
 // looked up once). Can't fail; an unknown identity counts as different.
 bool SameDirectory(const DescentStep *a, const DescentStep *b);
 
+// True when inner lies below outer (not outer itself): one of inner's
+// parents, by its text, is outer by file-system identity. Can't fail; an
+// identity that can't be had counts as another directory.
+bool DirectoryHolds(const wchar_t *outer, const wchar_t *inner);
+
 // Records every qualifying file of dir matching filter (and, with Recurse,
 // of every directory below it). Without a source list only files whose size
 // is already in the tree are recorded. Returns 87 when dir is not a
-// directory, else 0 or the last non-zero code met.
+// directory, else 0 or the last non-zero code met. parm: which parameter
+// is scanned (0 the source, i destination i), kept with the records.
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
-                    linklist *sourceList);
+                    linklist *sourceList, uint32_t parm = 0);
 // Records one file in its size group (made when new) and, when a source list
 // is given, in the source list. Returns the group enqueue's code, or the
 // tree's when the file's group could not be placed in it or reached.

@@ -1,6 +1,7 @@
 // Reading, identifying and erasing files: CreateFileW, ReadFile,
 // GetFileInformationByHandle, DeleteFileW, RemoveDirectoryW.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +62,35 @@ int OpenRegular(const std::string &path, struct stat *st, bool dirToo) {
   return fd;
 }
 
+// Windows refuses to erase a file that another handle holds open without
+// FILE_SHARE_DELETE. Here a shared lock (flock) on the open stands for such
+// a handle, and an erasure first takes an exclusive one: so a run holding a
+// kept copy keeps every other run from erasing it. Only programs that take
+// these locks see them. Returns false with the last error 32 when another
+// open holds the file the other way; a file system without locks holds
+// nothing and refuses nothing. Never waits.
+bool HoldAgainstErasure(int fd, int how) {
+  while (flock(fd, how | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return true;
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  return true;
+}
+
+// The erasure's side of HoldAgainstErasure: false with the last error 32
+// while another open holds path. A file that cannot be opened here is
+// left to unlink to judge.
+bool FreeToErase(const std::string &path, int *fd) {
+  *fd = open(path.c_str(),
+             O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  if (*fd < 0) return true;
+  struct stat st;
+  if (fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  return HoldAgainstErasure(*fd, LOCK_EX);
+}
+
 }  // namespace
 
 // On error, INVALID_HANDLE_VALUE is returned with the last error: 87 for
@@ -83,8 +113,13 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  const int fd = OpenRegular(PathBytes(path), &file->st,
-                             (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0);
+  int fd = OpenRegular(PathBytes(path), &file->st,
+                       (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0);
+  if (fd >= 0 && !(share & FILE_SHARE_DELETE) && S_ISREG(file->st.st_mode) &&
+      !HoldAgainstErasure(fd, LOCK_SH)) {
+    close(fd);
+    fd = -1;
+  }
   PosixObject *obj = fd < 0 ? nullptr : ObjectNew(kObjectFile);
   if (obj == nullptr) {
     if (fd >= 0) close(fd);
@@ -94,6 +129,14 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
   obj->fd = fd;
   obj->file = file;
   return obj;
+}
+
+void IdentityFromStat(const struct stat &st, DWORD *volume, DWORD *indexHigh,
+                      DWORD *indexLow) {
+  const uint64_t dev = (uint64_t)st.st_dev, ino = (uint64_t)st.st_ino;
+  *volume = (DWORD)(dev ^ (dev >> 32));
+  *indexHigh = (DWORD)(ino >> 32);
+  *indexLow = (DWORD)ino;
 }
 
 // Reads up to toRead bytes; fewer only at the end of the file (0 there). A
@@ -156,15 +199,13 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     return FALSE;
   }
   const struct stat &st = obj->file->st;
-  const uint64_t dev = (uint64_t)st.st_dev, ino = (uint64_t)st.st_ino;
   const uint64_t size = (uint64_t)st.st_size;
   info->dwFileAttributes = AttributesFromStat(st, "");
-  info->dwVolumeSerialNumber = (DWORD)(dev ^ (dev >> 32));
+  IdentityFromStat(st, &info->dwVolumeSerialNumber, &info->nFileIndexHigh,
+                   &info->nFileIndexLow);
   info->nFileSizeHigh = (DWORD)(size >> 32);
   info->nFileSizeLow = (DWORD)size;
   info->nNumberOfLinks = (DWORD)st.st_nlink;
-  info->nFileIndexHigh = (DWORD)(ino >> 32);
-  info->nFileIndexLow = (DWORD)ino;
   info->ftCreationTime = FileTimeFromTimespec(st.st_ctim);
   info->ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
   return TRUE;
@@ -172,8 +213,9 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
 
 // Unlinks a file or a symbolic link (never what it points to). On error,
 // FALSE is returned and nothing is removed: last error 5 for a directory or
-// a read-only file (owner write bit clear), 2/3 not found, 87 no path, or
-// the translated errno.
+// a read-only file (owner write bit clear), 32 while another open holds it
+// against erasure (CreateFileW without FILE_SHARE_DELETE), 2/3 not found,
+// 87 no path, or the translated errno.
 BOOL DeleteFileW(LPCWSTR path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -190,8 +232,14 @@ BOOL DeleteFileW(LPCWSTR path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (unlink(bytes.c_str()) != 0) {
-    SetLastErrorForPath(errno, bytes);
+  int fd = -1;
+  const bool unheld = FreeToErase(bytes, &fd);
+  const bool gone = unheld && unlink(bytes.c_str()) == 0;
+  const int err = errno;
+  if (fd >= 0) close(fd);  // lets the lock go once the name is gone
+  if (!unheld) return FALSE;
+  if (!gone) {
+    SetLastErrorForPath(err, bytes);
     return FALSE;
   }
   return TRUE;

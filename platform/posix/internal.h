@@ -68,5 +68,9 @@ std::string PathBytes(const wchar_t *path);
 // Windows attributes of a file with status st whose name is name (bytes; an
 // empty name sets no hidden bit). Can't fail.
 DWORD AttributesFromStat(const struct stat &st, const char *name);
+// The volume serial and file index GetFileInformationByHandle gives for a
+// file of status st (device and inode). Can't fail.
+void IdentityFromStat(const struct stat &st, DWORD *volume, DWORD *indexHigh,
+                      DWORD *indexLow);
 
 // Formatting wide text: FormatWide in platform/shared/output.h.

@@ -202,7 +202,11 @@ BOOL FindClose(HANDLE find);
 // Opens read-only (only GENERIC_READ and OPEN_EXISTING are supported), never
 // blocks on a special file, hints sequential access (for files larger than
 // the kernel's first read-ahead). Opens regular files only, and with
-// FILE_FLAG_BACKUP_SEMANTICS directories too, as Windows does.
+// FILE_FLAG_BACKUP_SEMANTICS directories too, as Windows does. A regular
+// file opened without FILE_SHARE_DELETE cannot be erased by DeleteFileW
+// (here or in another process) while the handle is open: the last error is
+// 32, as on Windows; the open itself fails with 32 while an erasure holds
+// the file.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
                    SECURITY_ATTRIBUTES *sa, DWORD disposition, DWORD flags,
                    HANDLE templ);

@@ -22,6 +22,19 @@ int StderrIsTerminal(void) { return IsConsole(STD_ERROR_HANDLE); }
 
 int StdoutIsTerminal(void) { return IsConsole(STD_OUTPUT_HANDLE); }
 
+int StdStreamIdentity(int stream, DWORD *volume, DWORD *indexHigh,
+                      DWORD *indexLow) {
+  HANDLE h = GetStdHandle(stream == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return 0;
+  if (GetFileType(h) != FILE_TYPE_DISK) return 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return 0;
+  *volume = info.dwVolumeSerialNumber;
+  *indexHigh = info.nFileIndexHigh;
+  *indexLow = info.nFileIndexLow;
+  return 1;
+}
+
 // A console takes the text as it is; a file or a pipe takes it encoded as
 // standard output is. Whole or up to a failed write. Can't fail.
 void PrintErrW(const wchar_t *text) {

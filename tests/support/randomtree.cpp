@@ -239,6 +239,10 @@ struct Generator {
       p.text = FullText(*t, t->source) + kPathSep + L".";
       p.sameTextAsSource = true;
       return p;
+    } else if (r < 41) {  // the folder holding the source (and all else)
+      p.dir = {};
+      p.text = t->root;
+      return p;
     } else {
       p.dir = AddDir({}, false, true);
       AddDirs(p.dir, 1, false);
@@ -413,6 +417,9 @@ struct Record {
   uint64_t size;
   bool held;            // its hashing fails
   bool aside;           // another record of the same file stands for it
+  size_t parm = 0;      // the parameter whose scan found it (0: source)
+  bool shown = false;   // aside, but shown in its set: a source name of a
+                        // read-only file
   bool hashed = false;  // the last hashing of it succeeded
   bool displayed = false;
 };
@@ -448,7 +455,8 @@ struct Model {
     return list;
   }
 
-  void Scan(const RelPath &dir, const std::wstring &text, bool source) {
+  void Scan(const RelPath &dir, const std::wstring &text, bool source,
+            size_t parm) {
     const std::vector<RelPath> entries = Children(dir, true);
     for (const RelPath &e : entries) {
       const FsNode &n = fs.at(e);
@@ -457,30 +465,53 @@ struct Model {
       if (n.hidden && !sw.all) continue;
       if (!source && !sourceSizes.count(size)) continue;
       recs.push_back({e, text + kPathSep + e.back(), source, n.inode, size,
-                      n.held, false});
+                      n.held, false, parm});
       if (source) sourceSizes.insert(size);
     }
     if (!sw.recurse) return;
     for (const RelPath &e : entries) {
       if (fs.at(e).kind == NodeKind::kDir)
-        Scan(e, text + kPathSep + e.back(), source);
+        Scan(e, text + kPathSep + e.back(), source, parm);
     }
   }
 
-  // One record per file among those hashed: a destination's when there is
-  // one, else the first found.
+  // Destination parm's directory lies above the source's.
+  bool HoldsSource(size_t parm) const {
+    const RelPath &dir = t.dests[parm - 1].dir;
+    return dir.size() < t.source.size() &&
+           std::equal(dir.begin(), dir.end(), t.source.begin());
+  }
+
+  // One record per file among those hashed: a source file's first source
+  // record when the source reaches it and every destination reaching it
+  // holds the source; else a destination file's first record. Its other
+  // source names of another spelling are still shown.
   void SetAside(const std::vector<size_t> &group) {
-    std::map<int, size_t> keeper;
+    std::map<int, std::vector<size_t>> names;
     for (size_t i : group) {
-      if (!recs[i].hashed) continue;
-      auto it = keeper.find(recs[i].inode);
-      if (it == keeper.end())
-        keeper[recs[i].inode] = i;
-      else if (recs[it->second].inSource && !recs[i].inSource)
-        it->second = i;
+      recs[i].aside = recs[i].shown = false;
+      if (recs[i].hashed) names[recs[i].inode].push_back(i);
     }
-    for (size_t i : group)
-      recs[i].aside = recs[i].hashed && keeper[recs[i].inode] != i;
+    for (const auto &[inode, list] : names) {
+      bool source = false, held = true;
+      for (size_t i : list) {
+        source = source || recs[i].inSource;
+        held = held && (recs[i].inSource || HoldsSource(recs[i].parm));
+      }
+      source = source && held;
+      size_t keep = list[0];
+      for (size_t i : list) {
+        if (recs[i].inSource != source) continue;
+        keep = i;
+        break;
+      }
+      for (size_t i : list) {
+        if (i == keep) continue;
+        recs[i].aside = true;
+        recs[i].shown =
+            !source && recs[i].inSource && recs[i].text != recs[keep].text;
+      }
+    }
   }
 
   void HashFailed(const Record &r, DWORD code) {
@@ -505,23 +536,28 @@ struct Model {
     SetAside(group);
   }
 
-  bool FreshMatch(const Record &x, const Record &r) const {
-    return !x.displayed && x.hashed && !x.aside &&
+  bool InSet(const Record &x, const Record &r) const {
+    return !x.displayed && x.hashed && (!x.aside || x.shown) &&
            t.contents[x.inode] == t.contents[r.inode];
   }
 
   // The block of source record s's set, when it has one.
   void Block(const std::vector<size_t> &group, Record &r) {
-    if (!r.hashed || r.aside) return;
+    if (!r.hashed || (r.aside && !r.shown)) return;
     std::vector<size_t> set;
-    size_t src = 0;
+    size_t src = 0, dst = 0, shown = 0, lastMatch = 0;
     for (size_t i : group) {
-      if (!FreshMatch(recs[i], r)) continue;
+      if (!InSet(recs[i], r)) continue;
       set.push_back(i);
-      src += recs[i].inSource ? 1 : 0;
+      if (recs[i].shown) {
+        shown++;
+        continue;
+      }
+      lastMatch = i;
+      (recs[i].inSource ? src : dst)++;
     }
-    const size_t dst = set.size() - src;
-    if (set.size() < 2 || src == 0) return;
+    const bool showNames = sw.verbose && shown > 0;
+    if (src + dst < 2 || (src == 0 && !showNames)) return;
     if (sw.dests && dst == 0 && !sw.verbose) return;
     Line(L"");
     if (sw.verbose) {
@@ -531,7 +567,8 @@ struct Model {
     }
     for (size_t i : set) {
       Record &x = recs[i];
-      const bool erase = sw.dests ? dst > 0 && x.inSource : i != set.back();
+      const bool erase =
+          !x.shown && (sw.dests ? dst > 0 && x.inSource : i != lastMatch);
       PathLine(erase ? L"del " : L"REM ", x.text);
       x.displayed = true;
       if (erase && sw.erase) fs.erase(x.at);
@@ -601,14 +638,15 @@ struct Model {
 
   void Run() {
     const std::wstring srcText = FullText(t, t.source);
-    Scan(t.source, srcText, true);
+    Scan(t.source, srcText, true, 0);
     if (sw.dests) {
-      for (const TreeParam &p : t.dests) {
+      for (size_t i = 0; i < t.dests.size(); i++) {
+        const TreeParam &p = t.dests[i];
         if (p.sameTextAsSource) {
           out += "Err: Source and destination directories are same, stopping";
           return;
         }
-        Scan(p.dir, p.text, false);
+        Scan(p.dir, p.text, false, i + 1);
       }
     }
     Report();
