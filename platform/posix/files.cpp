@@ -79,6 +79,17 @@ bool HoldAgainstErasure(int fd, int how) {
   return true;
 }
 
+// HoldAgainstErasure for an open of a path: an erasure that held the file
+// when it was opened has unlinked it by the time the lock is had, which
+// the file's link count then shows (*st is taken anew). False with the
+// last error 32, or 2 for a file erased meanwhile.
+bool HoldAgainstFreshErasure(int fd, struct stat *st) {
+  if (!HoldAgainstErasure(fd, LOCK_SH)) return false;
+  if (fstat(fd, st) == 0 && st->st_nlink > 0) return true;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return false;
+}
+
 // The erasure's side of HoldAgainstErasure: false with the last error 32
 // while another open holds path. A file that cannot be opened here is
 // left to unlink to judge.
@@ -116,7 +127,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
   int fd = OpenRegular(PathBytes(path), &file->st,
                        (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0);
   if (fd >= 0 && !(share & FILE_SHARE_DELETE) && S_ISREG(file->st.st_mode) &&
-      !HoldAgainstErasure(fd, LOCK_SH)) {
+      !HoldAgainstFreshErasure(fd, &file->st)) {
     close(fd);
     fd = -1;
   }

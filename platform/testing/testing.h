@@ -42,6 +42,16 @@ bool RunProcessWith(const std::wstring &exe,
                     const std::wstring &cwd, OutputSink sink,
                     ProcessResult *result);
 
+// Starts a child for each entry of argsList at once (exe with those args,
+// in cwd), standard output written to the file outPaths[i] (made anew, as
+// a command shell's redirection makes it), standard error discarded, and
+// waits for all of them. (*exitCodes)[i] is each one's exit code. Returns
+// false when one could not start (the others are still waited for).
+bool RunProcessesToFiles(const std::wstring &exe,
+                         const std::vector<std::vector<std::wstring>> &argsList,
+                         const std::vector<std::wstring> &outPaths,
+                         const std::wstring &cwd, std::vector<int> *exitCodes);
+
 // The directory holding the running test executable, without a separator.
 std::wstring ExecutableDir();
 

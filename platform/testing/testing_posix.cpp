@@ -162,6 +162,33 @@ bool RunProcessWith(const std::wstring &exe,
   return true;
 }
 
+bool RunProcessesToFiles(const std::wstring &exe,
+                         const std::vector<std::vector<std::wstring>> &argsList,
+                         const std::vector<std::wstring> &outPaths,
+                         const std::wstring &cwd, std::vector<int> *exitCodes) {
+  std::vector<pid_t> pids(argsList.size(), 0);
+  bool all = true;
+  for (size_t i = 0; i < argsList.size(); i++) {
+    const int out = open(BytesFromWide(outPaths[i]).c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::vector<std::string> argv = {BytesFromWide(exe)};
+    for (const std::wstring &arg : argsList[i])
+      argv.push_back(BytesFromWide(arg));
+    if (out < 0 || err < 0 ||
+        SpawnChild(argv, BytesFromWide(cwd), out, err, &pids[i]) != 0) {
+      pids[i] = 0;
+      all = false;
+    }
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
+  }
+  exitCodes->assign(argsList.size(), -1);
+  for (size_t i = 0; i < pids.size(); i++)
+    if (pids[i] != 0) (*exitCodes)[i] = WaitExit(pids[i]);
+  return all;
+}
+
 std::wstring ExecutableDir() {
   char buf[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);

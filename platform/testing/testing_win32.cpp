@@ -185,6 +185,42 @@ bool RunProcessWith(const std::wstring &exe,
   return true;
 }
 
+bool RunProcessesToFiles(const std::wstring &exe,
+                         const std::vector<std::vector<std::wstring>> &argsList,
+                         const std::vector<std::wstring> &outPaths,
+                         const std::wstring &cwd, std::vector<int> *exitCodes) {
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  std::vector<PROCESS_INFORMATION> pis(argsList.size());
+  std::vector<bool> started(argsList.size(), false);
+  for (size_t i = 0; i < argsList.size(); i++) {
+    // As cmd's redirection opens it: others may read and write it.
+    HANDLE out = TsCreateFileW(outPaths[i].c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE err = TsCreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa,
+                               OPEN_EXISTING, 0, nullptr);
+    std::wstring cmd = QuoteArg(exe);
+    for (const std::wstring &arg : argsList[i]) cmd += L" " + QuoteArg(arg);
+    started[i] =
+        out != INVALID_HANDLE_VALUE && StartChild(&cmd, cwd, out, err, &pis[i]);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+  }
+  exitCodes->assign(argsList.size(), -1);
+  bool all = true;
+  for (size_t i = 0; i < pis.size(); i++) {
+    all = all && started[i];
+    if (!started[i]) continue;
+    WaitForSingleObject(pis[i].hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pis[i].hProcess, &code);
+    (*exitCodes)[i] = (int)code;
+    CloseHandle(pis[i].hThread);
+    CloseHandle(pis[i].hProcess);
+  }
+  return all;
+}
+
 std::wstring ExecutableDir() {
   std::vector<wchar_t> buf(32768);
   const DWORD n = GetModuleFileNameW(nullptr, buf.data(), (DWORD)buf.size());

@@ -1,9 +1,13 @@
 // One file reached twice is never erased on the strength of a match with
 // itself.
+#include <algorithm>
 #include <cwctype>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/harness.h"
+#include "support/randomtree.h"
 
 namespace {
 
@@ -62,6 +66,85 @@ TEST_F(SameFileTest, SourceGivenAgainInOtherLetterCase) {
   RunResult r = RunTwinSift({L"-d", At("src"), upper});
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(PathExists(a));
+}
+
+// One layout: the files made, the run's arguments (relative to the test's
+// folder), its expected report and the files left.
+struct Layout {
+  const char *what;
+  std::vector<std::pair<std::string, std::string>> files;  // path, bytes
+  std::vector<std::pair<std::string, std::string>> links;  // hard: from, to
+  std::vector<std::string> args;
+  std::vector<std::string> report;  // "del x" / "REM x" / "" / "hdr"
+  std::vector<std::string> left;
+};
+
+TEST_F(SameFileTest, EachParameterHoldsItsFilesMostNarrowly) {
+  const std::vector<Layout> layouts = {
+      {"import folder inside the library",
+       {{"lib/import/a.jpg", "photo"}, {"lib/old/photo.jpg", "photo"}},
+       {},
+       {"-r", "-d", "lib/import", "lib"},
+       {"", "del lib/import/a.jpg", "REM lib/old/photo.jpg", "",
+        "rd  lib/import"},
+       {"lib/old/photo.jpg"}},
+      {"backup folder inside the pictures",
+       {{"pics/x.jpg", "photo"}, {"pics/backup/x.jpg", "photo"}},
+       {},
+       {"-r", "-d", "pics", "pics/backup"},
+       {"", "del pics/x.jpg", "REM pics/backup/x.jpg", ""},
+       {"pics/backup/x.jpg"}},
+      {"a hard link in the library to the import's only copy",
+       {{"lib/import/a.jpg", "photo"}},
+       {{"lib/import/a.jpg", "lib/old/a.jpg"}},
+       {"-r", "-d", "lib/import", "lib"},
+       {""},
+       {"lib/import/a.jpg", "lib/old/a.jpg"}},
+      {"a hard link from the source into a destination, shown with -v",
+       {{"s/a.jpg", "photo"}, {"d/old.jpg", "photo"}},
+       {{"s/a.jpg", "d/a.jpg"}},
+       {"-v", "-d", "s", "d"},
+       {"", "hdr", "REM s/a.jpg", "REM d/a.jpg", "REM d/old.jpg"},
+       {"s/a.jpg", "d/a.jpg", "d/old.jpg"}},
+      {"the same hard link without -v, and a source copy erased against it",
+       {{"s/a.jpg", "photo"}, {"s/b.jpg", "photo"}},
+       {{"s/a.jpg", "d/a.jpg"}},
+       {"-d", "s", "d"},
+       {"", "REM s/a.jpg", "del s/b.jpg", "REM d/a.jpg"},
+       {"s/a.jpg", "d/a.jpg"}},
+  };
+  const std::string header = "REM FileSize=5 Hash=" + Sha256Hex("photo");
+  for (const Layout &l : layouts) {
+    SCOPED_TRACE(l.what);
+    for (const char *d : {"lib", "pics", "s", "d"}) RemoveTree(At(d));
+    for (const auto &[path, bytes] : l.files) MakeFile(path, bytes);
+    bool linked = true;
+    for (const auto &[from, to] : l.links) {
+      MakeSubdir(to.substr(0, to.rfind('/')));
+      linked = linked && MakeHardLink(At(from), At(to));
+    }
+    if (!linked) continue;  // no hard links on this file system
+    std::vector<std::wstring> args;
+    for (const std::string &a : l.args)
+      args.push_back(a[0] == '-' ? W(a) : At(a));
+    RunResult r = RunTwinSift(args);
+    std::vector<std::string> expected;
+    for (const std::string &line : l.report) {
+      if (line.empty() || line == "hdr")
+        expected.push_back(line.empty() ? line : header);
+      else
+        expected.push_back(line.substr(0, line.find(' ', 3) + 1) + "\"" +
+                           P(At(line.substr(line.find(' ', 3) + 1))) + "\"");
+    }
+    EXPECT_EQ(r.out, Lines(expected));
+    for (const auto &[path, bytes] : l.files) {
+      const bool stays =
+          std::find(l.left.begin(), l.left.end(), path) != l.left.end();
+      EXPECT_EQ(PathExists(At(path)), stays) << path;
+    }
+    for (const std::string &path : l.left)
+      EXPECT_TRUE(PathExists(At(path))) << path;
+  }
 }
 
 }  // namespace
