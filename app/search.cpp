@@ -142,5 +142,6 @@ int RunSearch(void) {
     ProgressSummary();
     endOfRunChecks();
   }
-  return 0;  // a lost report is the caller's exit code
+  // A lost report is the caller's exit code.
+  return progress.foldersUnread != 0 ? EXIT_INCOMPLETE : 0;
 }

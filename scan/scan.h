@@ -34,8 +34,10 @@ bool SameDirectory(const DescentStep *a, const DescentStep *b);
 
 // Records every qualifying file of dir matching filter (and, with Recurse,
 // of every directory below it). Without a source list only files whose size
-// is already in the tree are recorded. Returns 87 when dir is not a
-// directory, else 0 or the last non-zero code met.
+// is already in the tree are recorded. A directory that cannot be listed or
+// entered is named on standard error (FolderUnread) and the scan goes on;
+// memory that runs out ends the run (MemoryExhausted). Returns 87 when dir
+// is not a directory, else 0 or the last non-zero code met.
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
                     linklist *sourceList);
 // Records one file in its size group (made when new) and, when a source list

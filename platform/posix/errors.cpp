@@ -28,6 +28,7 @@ const MessageText kMessages[] = {
     {8,
      L"Not enough memory resources are available to process this "
      L"command."},
+    {14, L"Not enough storage is available to complete this operation."},
     {17, L"The system cannot move the file to a different disk drive."},
     {18, L"There are no more files."},
     {19, L"The media is write protected."},
