@@ -118,7 +118,7 @@ void SetLastErrorForPath(int err, const std::string &path) {
   if (slash == std::string::npos) return;  // the current directory exists
   const std::string dir = slash == 0 ? "/" : path.substr(0, slash);
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (PathStat(dir, &st, true) != 0 || !S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
   }
 }

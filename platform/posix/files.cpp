@@ -43,8 +43,7 @@ const off_t kHintMinSize = 128 * 1024;
 // the descriptor of a regular file, or of a directory when dirToo; on
 // error, -1 is returned with the last error set (5 for anything else).
 int OpenRegular(const std::string &path, struct stat *st, bool dirToo) {
-  const int fd =
-      open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = PathOpen(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     SetLastErrorForPath(errno, path);
     return -1;
@@ -181,7 +180,7 @@ BOOL DeleteFileW(LPCWSTR path) {
   }
   const std::string bytes = PathBytes(path);
   struct stat st;
-  if (lstat(bytes.c_str(), &st) != 0) {
+  if (PathStat(bytes, &st, false) != 0) {
     SetLastErrorForPath(errno, bytes);
     return FALSE;
   }
@@ -190,7 +189,7 @@ BOOL DeleteFileW(LPCWSTR path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (unlink(bytes.c_str()) != 0) {
+  if (PathUnlink(bytes, false) != 0) {
     SetLastErrorForPath(errno, bytes);
     return FALSE;
   }
@@ -206,12 +205,12 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
     return FALSE;
   }
   const std::string bytes = PathBytes(path);
-  if (rmdir(bytes.c_str()) == 0) return TRUE;
+  if (PathUnlink(bytes, true) == 0) return TRUE;
   const int err = errno;
   struct stat st;
   if (err == ENOTEMPTY || err == EEXIST) {
     SetLastError(ERROR_DIR_NOT_EMPTY);
-  } else if (err == ENOTDIR && lstat(bytes.c_str(), &st) == 0) {
+  } else if (err == ENOTDIR && PathStat(bytes, &st, false) == 0) {
     SetLastError(ERROR_DIRECTORY);
   } else {
     SetLastErrorForPath(err, bytes);
