@@ -98,6 +98,7 @@ SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
   SizeGroup *g = static_cast<SizeGroup *>(RecordSlotTake(sizeof(SizeGroup)));
   g->size = findDataSize(fd);
   g->files = AllocateList();
+  if (g->files == nullptr) MemoryExhausted();
   *rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
   if (*rc == 0) return g;
   // In no tree, the new group would never be released.
