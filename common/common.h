@@ -102,6 +102,9 @@ void FolderUnread(const wchar_t *dir, DWORD code);
 // the main one the report is not written out (only the main thread writes
 // it). Any thread; never returns.
 [[noreturn]] void MemoryExhausted(void);
+// How MemoryExhausted ends the process: std::_Exit. A variable so that a
+// test's process can remove its tree first.
+extern void (*memoryExhaustedExit)(int code);
 // Marks the run as out of memory without ending it, for a thread that hands
 // its failure back: the main thread ends the run at its next erasure gate
 // (ReportFlushLost) or failure line. Any thread; can't fail.

@@ -61,5 +61,8 @@ void MemoryExhausted(void) {
   }
   PrintErrW(L"TwinSift: out of memory; the run stopped.\n");
   // No destructor or exit handler runs: other threads may still be at work.
+  memoryExhaustedExit(code);
   std::_Exit(code);
 }
+
+void (*memoryExhaustedExit)(int code) = std::_Exit;

@@ -1,6 +1,7 @@
 // Memory that runs out, through the allocator of the table of platform
 // calls: the run ends with one line on standard error and an exit status of
 // its own (4), never an abort.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,15 @@ long allocsSeen = 0;
 void *CountingMalloc(size_t size) {
   allocsSeen++;
   return faultyMalloc(size);
+}
+
+// The tree of the process that runs a death test's statement, removed
+// before it ends.
+std::wstring childRoot;
+
+void RemoveTreeAndExit(int code) {
+  RemoveTree(childRoot);
+  std::_Exit(code);
 }
 
 const char kNoMemoryLine[] = "TwinSift: out of memory; the run stopped\\.";
@@ -42,6 +52,8 @@ class MemoryTest : public E2ETest {
     std::vector<wchar_t *> argv = {const_cast<wchar_t *>(L"twinsift")};
     for (std::wstring &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    childRoot = Root();
+    memoryExhaustedExit = RemoveTreeAndExit;  // only the child gets there
     ContainerFaultScope faults;
     CallReplaced<MallocCall> counted(&platformCalls.malloc, CountingMalloc);
     faultyMalloc = counted.saved();
@@ -78,6 +90,8 @@ TEST_F(MemoryTest, AllocationThatFailsEndsTheRunWithItsOwnStatus) {
 TEST_F(MemoryTest, ExhaustionNotedOnAnotherThreadStopsTheNextErasure) {
   EXPECT_EXIT(
       {
+        childRoot = Root();
+        memoryExhaustedExit = RemoveTreeAndExit;
         MemoryExhaustedSetUp();
         NoteMemoryExhausted();
         (void)ReportFlushLost();
