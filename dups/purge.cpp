@@ -38,10 +38,11 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
 }
 
 // A listing that ended with code did not see the whole directory: it
-// could not be made or failed part-way. No match and the end are no
-// failure. Can't fail.
+// could not be made or failed part-way. The end, no match and a directory
+// gone since (it holds nothing) are no failure. Can't fail.
 bool listingFailed(DWORD code) {
-  return code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND;
+  return code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND &&
+         code != ERROR_PATH_NOT_FOUND;
 }
 
 void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
