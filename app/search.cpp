@@ -11,10 +11,14 @@
 
 namespace {
 
-// The run's tree: nothing in a run reads its nodes' links.
+// The run's tree: nothing in a run reads its nodes' links. Exhaustion ends
+// the run.
 bintree *AllocateTree(void) {
   bintree *tree = bintree_Allocate();
-  if (tree == nullptr) DebugText(L"AllocateTree - allocate failed");
+  if (tree == nullptr) {
+    DebugText(L"AllocateTree - allocate failed");
+    MemoryExhausted();
+  }
   bintree_DropLinks(tree);
   return tree;
 }
@@ -117,6 +121,7 @@ int RunSearch(void) {
   RunOutputLearn();
   bintree *tree = AllocateTree();
   linklist *sourceList = AllocateList();
+  if (sourceList == nullptr) MemoryExhausted();
   wchar_t *srcDir = nullptr;
   wchar_t *srcFilter = nullptr;
   resolveParam(options.Parm[0], &srcDir, &srcFilter);
@@ -144,5 +149,6 @@ int RunSearch(void) {
     ProgressSummary();
     endOfRunChecks();
   }
-  return 0;  // a lost report is the caller's exit code
+  // A lost report is the caller's exit code.
+  return progress.foldersUnread != 0 ? EXIT_INCOMPLETE : 0;
 }

@@ -2,6 +2,7 @@
 #include "common/common.h"
 
 #include <cwchar>
+#include <string>
 
 Options options;
 
@@ -60,6 +61,7 @@ void SystemErrorText(wchar_t *buf, DWORD capacity) {
 }
 
 void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
+  if (IsNoMemoryCode(code)) MemoryExhausted();
   // The text must describe this code, whatever the calls since left.
   platformCalls.SetLastError(code);
   wchar_t text[ERROR_TEXT_CAPACITY];
@@ -84,6 +86,7 @@ void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path) {
 
 int ReportLost(void) {
   static int told = 0;
+  EndIfMemoryExhausted();  // nothing is erased after it
   const DWORD code = PrintWriteError();
   if (code == 0) return 0;
   if (!told) {
@@ -104,4 +107,18 @@ int ReportLost(void) {
 int ReportFlushLost(void) {
   (void)PrintFlush();  // its code is the one ReportLost reads
   return ReportLost();
+}
+
+void FolderUnread(const wchar_t *dir, DWORD code) {
+  if (IsNoMemoryCode(code)) MemoryExhausted();
+  progress.foldersUnread++;
+  ProgressClear();
+  platformCalls.SetLastError(code);
+  wchar_t text[ERROR_TEXT_CAPACITY];
+  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  const std::wstring line = L"TwinSift: a folder could not be read (" +
+                            std::to_wstring(code) + L"): \"" +
+                            ShowPath(dir, 0) + L"\" " + text + L"\n";
+  PrintErrW(line.c_str());
+  platformCalls.SetLastError(code);
 }

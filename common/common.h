@@ -83,6 +83,11 @@ void PrintFailure(FailedOperation op, DWORD code, const wchar_t *path);
 // output has failed, nothing more is erased or removed, the run ends, and
 // its exit code is EXIT_REPORT_LOST (used by nothing else).
 #define EXIT_REPORT_LOST 2
+// The search ran to its end, but at least one folder could not be listed or
+// entered: its answer is incomplete.
+#define EXIT_INCOMPLETE 3
+// Memory ran out: the run stopped there (MemoryExhausted).
+#define EXIT_NO_MEMORY 4
 
 // 1 once a write of standard output has failed, else 0. The first call that
 // sees the failure clears the status line and prints one line on standard
@@ -91,6 +96,39 @@ int ReportLost(void);
 // ReportLost after writing out everything printed so far: 0 means every
 // line up to here has reached the output (called before each erasure).
 int ReportFlushLost(void);
+
+// ---- Folders that could not be read ----
+// Names dir on standard error, one line with code and its text, and counts
+// it in progress.foldersUnread: the run's answer is incomplete. A code that
+// says memory ran out (8, 14) ends the run through MemoryExhausted instead.
+// Called on the main thread only. Can't fail.
+void FolderUnread(const wchar_t *dir, DWORD code);
+
+// ---- Memory exhausted ----
+// Ends the run: the report written out as far as it goes, one line on
+// standard error, and the exit code EXIT_NO_MEMORY (EXIT_REPORT_LOST when
+// the report was lost). Nothing is erased after it. On a thread other than
+// the main one the report is not written out (only the main thread writes
+// it). Any thread; never returns.
+[[noreturn]] void MemoryExhausted(void);
+// How MemoryExhausted ends the process: std::_Exit. A variable so that a
+// test's process can remove its tree first.
+extern void (*memoryExhaustedExit)(int code);
+// Marks the run as out of memory without ending it, for a thread that hands
+// its failure back: the main thread ends the run at its next erasure gate
+// (ReportFlushLost) or failure line. Any thread; can't fail.
+void NoteMemoryExhausted(void);
+// 1 when code is a Windows code for memory that ran out (8, 14). Can't fail.
+int IsNoMemoryCode(DWORD code);
+// MemoryExhausted when called on the main thread after NoteMemoryExhausted.
+// Can't fail.
+void EndIfMemoryExhausted(void);
+// From here on this thread is the main one, and operator new that fails
+// ends the run through MemoryExhausted (on other threads it throws
+// std::bad_alloc, after NoteMemoryExhausted). Keeps a reserve of memory
+// that MemoryExhausted gives back so that its last steps can run. Can't
+// fail.
+void MemoryExhaustedSetUp(void);
 
 // ---- The status line of a search on a terminal ----
 // While a search runs with standard error on a terminal and standard output
@@ -120,6 +158,7 @@ struct Progress {
   uint32_t copiesErased;   // of those, erased with -d
   uint32_t dirsAtStart;    // cntDirsRemoved when the run began
   int32_t reportLost;      // a write of the report failed: the run stopped
+  uint32_t foldersUnread;  // folders that could not be listed or entered
 };
 
 extern Progress progress;
@@ -134,6 +173,9 @@ void ProgressGroupHashed(void);
 void ProgressBytesHashed(uint64_t bytes);
 // Erases the line, if one is shown. Can't fail.
 void ProgressEnd(void);
+// Erases the line, if one is shown, for a line of its own on standard
+// error; it is drawn again at its next redraw. Can't fail.
+void ProgressClear(void);
 
 // The pieces of the drawing, apart for testing. ProgressDue: 1 when a
 // redraw is due at nowMs. ProgressRedrawText: into buf (capacity
@@ -148,8 +190,9 @@ void ProgressClearText(uint32_t width, wchar_t *buf);
 // ---- The summary line ----
 // When the status line's rule holds, one line on standard error after the
 // search (its purge included): the files scanned, the sets reported, their
-// "del " copies and bytes, and with -d the copies erased and the
-// directories removed. Standard output never changes.
+// "del " copies and bytes, with -d the copies erased and the directories
+// removed, and the folders that could not be read. Standard output never
+// changes.
 #define kSummaryTextCap 240
 
 // Counts one block of the report: its "del " copies, their bytes, and how
@@ -158,7 +201,8 @@ void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
 // Prints the summary line when this run shows it. Can't fail.
 void ProgressSummary(void);
 // Into buf (capacity kSummaryTextCap), the summary line with its line end,
-// the erasure part only when erasing, and the stop when the report was
-// lost; dirsRemoved is this run's count. Can't fail.
+// the erasure part only when erasing, the folders that could not be read
+// when there were any, and the stop when the report was lost; dirsRemoved
+// is this run's count. Can't fail.
 void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
                          wchar_t *buf);

@@ -97,12 +97,16 @@ void ProgressBytesHashed(uint64_t bytes) {
   Tick();
 }
 
-void ProgressEnd(void) {
+void ProgressClear(void) {
   if (progress.shownWidth != 0) {
     wchar_t text[kProgressTextCap];
     ProgressClearText(progress.shownWidth, text);
     PrintErrW(text);
     progress.shownWidth = 0;
   }
+}
+
+void ProgressEnd(void) {
+  ProgressClear();
   progress.enabled = 0;
 }

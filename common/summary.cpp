@@ -90,6 +90,11 @@ void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
     AppendCounted(buf, &at, dirsRemoved, L"directory removed",
                   L"directories removed");
   }
+  if (p->foldersUnread != 0) {
+    Append(buf, &at, L", ");
+    AppendCounted(buf, &at, p->foldersUnread, L"folder", L"folders");
+    Append(buf, &at, L" could not be read");
+  }
   if (p->reportLost)
     Append(buf, &at, L", stopped: the report could not be written");
   Append(buf, &at, L"\n");

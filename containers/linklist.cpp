@@ -86,12 +86,12 @@ const FileIdentity *FileRecordIdentityOf(const FileRecord *record) {
 // (which releases it with FileRecordFree). Exhaustion ends the process.
 static FileRecord *RecordHandOut(const FileRecord *record) {
   FileRecord *copy = (FileRecord *)malloc(sizeof(FileRecord));
-  if (copy == nullptr) abort();
+  if (copy == nullptr) MemoryExhausted();
   *copy = *record;
   NameShare(copy->name);
   if (record->id != nullptr) {
     copy->id = (FileIdentity *)malloc(sizeof(FileIdentity));
-    if (copy->id == nullptr) abort();
+    if (copy->id == nullptr) MemoryExhausted();
     *copy->id = *record->id;
   }
   return copy;

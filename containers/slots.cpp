@@ -196,7 +196,7 @@ void ContainerSlotGive(void *slot, size_t size) {
 
 void *RecordSlotTake(size_t size) {
   void *slot = SlotTake(kRecord, size);
-  if (slot == nullptr) abort();
+  if (slot == nullptr) MemoryExhausted();
   if (!direct) memset(slot, 0, size);
   return slot;
 }
@@ -214,7 +214,7 @@ void *StoredTake(size_t bytes) {
     ArenaHold hold;
     entry = ArenaCarve(bytes);
   }
-  if (entry == nullptr) abort();
+  if (entry == nullptr) MemoryExhausted();
   return entry;
 }
 

@@ -38,6 +38,14 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
   return child;
 }
 
+// A listing that ended with code did not see the whole directory: it
+// could not be made or failed part-way. The end, no match and a directory
+// gone since (it holds nothing) are no failure. Can't fail.
+bool listingFailed(DWORD code) {
+  return code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND &&
+         code != ERROR_PATH_NOT_FOUND;
+}
+
 void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
   wchar_t *path = childPath(dir, name);
   if (options.Verbose) PrintW(L"REM Erase zero size file\n");
@@ -94,8 +102,9 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
   // On the heap: the recursion is as deep as the directory tree.
   auto *fd =
       static_cast<WIN32_FIND_DATAW *>(calloc(1, sizeof(WIN32_FIND_DATAW)));
-  if (fd == nullptr) abort();
+  if (fd == nullptr) MemoryExhausted();
   HANDLE find = platformCalls.FindFirstFileW(pattern, fd);
+  DWORD code = platformCalls.GetLastError();
   free(pattern);
   if (find != INVALID_HANDLE_VALUE) {
     do {
@@ -104,10 +113,13 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
         total += purgeChild(dir, fd, up);
       }
     } while (platformCalls.FindNextFileW(find, fd));
+    code = platformCalls.GetLastError();
     (void)platformCalls.FindClose(find);  // nothing to do if it fails
   }
   free(fd);
-  return total;
+  // A directory not seen whole may hold data: neither it nor its
+  // ancestors are removed.
+  return listingFailed(code) ? total + 1 : total;
 }
 
 }  // namespace
@@ -140,8 +152,9 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   wchar_t *pattern = allPattern(dir);
   WIN32_FIND_DATAW fd = {};
   HANDLE find = platformCalls.FindFirstFileW(pattern, &fd);
+  const DWORD code = platformCalls.GetLastError();
   free(pattern);
-  if (find == INVALID_HANDLE_VALUE) return 0;
+  if (find == INVALID_HANDLE_VALUE) return listingFailed(code) ? 1 : 0;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     uint64_t size = entrySize(&fd);
@@ -149,8 +162,10 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
   } while (platformCalls.FindNextFileW(find, &fd));
+  const bool failed = listingFailed(platformCalls.GetLastError());
   (void)platformCalls.FindClose(find);  // nothing to do if it fails
-  return total;
+  // Not seen whole: it counts as holding data.
+  return failed && total == 0 ? 1 : total;
 }
 
 uint64_t PurgeEmptyDirs(const wchar_t *dir) {

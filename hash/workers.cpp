@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <queue>
 #include <thread>
 #include <vector>
@@ -230,8 +231,26 @@ void takeWork(HashWorkers *w, std::vector<HashJob *> *batch) {
            bytes < HASH_BATCH_BYTES && batch->size() < HASH_BATCH_JOBS);
 }
 
+// runOwn, with memory that runs out handed back as the job's code: the
+// main thread ends the run at its next erasure gate or failure line.
+// Memory that runs out inside the routine (a std::bad_alloc, with the gate
+// perhaps held) ends the run here.
+void runGuarded(HashWorkers *w, size_t me, HashJob *job) {
+  try {
+    runOwn(w, me, job);
+  } catch (const std::bad_alloc &) {
+    MemoryExhausted();
+  }
+  if (IsNoMemoryCode(job->rc)) NoteMemoryExhausted();
+}
+
 void hasherLoop(HashWorkers *w, size_t me) {
   std::vector<HashJob *> batch;
+  try {
+    batch.reserve(HASH_BATCH_JOBS);  // takeWork never takes more
+  } catch (const std::bad_alloc &) {
+    MemoryExhausted();
+  }
   for (;;) {
     batch.clear();
     {
@@ -240,7 +259,7 @@ void hasherLoop(HashWorkers *w, size_t me) {
       if (w->jobs.empty()) return;
       takeWork(w, &batch);
     }
-    for (HashJob *job : batch) runOwn(w, me, job);
+    for (HashJob *job : batch) runGuarded(w, me, job);
     std::lock_guard<std::mutex> lock(w->m);
     bool ended = false;
     for (HashJob *job : batch) ended |= completeLocked(w, job);

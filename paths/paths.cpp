@@ -11,14 +11,14 @@ int32_t fsplit_leakcheck;
 // Room the resolved form may take beyond the length of the path itself.
 #define FULL_PATH_SLACK 263
 
-// Exhaustion ends the process without a word.
+// Exhaustion ends the run (MemoryExhausted).
 wchar_t *StringAllocOrDie(size_t n) {
   wchar_t *s = (wchar_t *)calloc(n > 0 ? n : 1, sizeof(wchar_t));
-  if (s == nullptr) abort();
+  if (s == nullptr) MemoryExhausted();
   return s;
 }
 
-// Exhaustion ends the process without a word.
+// Exhaustion ends the run (MemoryExhausted).
 wchar_t *StringDupOrDie(const wchar_t *s) {
   size_t len = wcslen(s);
   wchar_t *copy = StringAllocOrDie(len + 1);

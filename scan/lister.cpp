@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "paths/paths.h"
 #include "scan/scan.h"
@@ -33,6 +34,7 @@ struct Level {
   DescentStep step;
   HANDLE find = INVALID_HANDLE_VALUE;
   bool started = false;  // the subdirectory search was begun
+  bool failed = false;   // a failed listing of dir was named
 };
 
 struct Walk {
@@ -60,28 +62,57 @@ void addFile(Walk *w) {
   if (c.files.size() >= kListedChunkFiles) handOver(w);
 }
 
+// The code a search ended with, when it means the directory could not be
+// read: not the end of the listing, nothing matching the filter, or a
+// directory that is gone. Can't fail.
+DWORD searchFailure(DWORD code) {
+  switch (code) {
+    case ERROR_NO_MORE_FILES:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return 0;
+    default:
+      return code;
+  }
+}
+
+// Names dir's failed listing in the chunk being filled. Can't fail.
+void markFailed(Walk *w, const std::wstring &dir, DWORD code) {
+  w->chunk.dir = dir;
+  w->chunk.failed = code;
+}
+
 // The files of dir that match the filter, in the order the system gives
 // them. A search that can't be made, or that fails part-way, ends the
-// listing there, as the end of the directory would.
-void listFiles(Walk *w, const std::wstring &dir) {
+// listing there, as the end of the directory would; returns its code when
+// it means dir could not be read (marked in the chunk), else 0.
+DWORD listFiles(Walk *w, const std::wstring &dir) {
   HANDLE find =
       platformCalls.FindFirstFileW(join(dir, w->filter).c_str(), &w->fd);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) addFile(w);
-  } while (platformCalls.FindNextFileW(find, &w->fd));
-  (void)platformCalls.FindClose(find);  // nothing to do if it fails
+  DWORD code = 0;
+  if (find == INVALID_HANDLE_VALUE) {
+    code = searchFailure(platformCalls.GetLastError());
+  } else {
+    do {
+      if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) addFile(w);
+    } while (platformCalls.FindNextFileW(find, &w->fd));
+    code = searchFailure(platformCalls.GetLastError());
+    (void)platformCalls.FindClose(find);  // nothing to do if it fails
+  }
+  if (code != 0) markFailed(w, dir, code);
+  return code;
 }
 
 // Lists a directory's files, then, with Recurse, puts it on the stack so
-// that its subdirectories are walked next. known: its step's identity,
-// when already looked up.
+// that its subdirectories are walked next. Only the top directory (up
+// null) is looked up: a subdirectory is one by its listing. known: its
+// step's identity, when already looked up.
 void enter(Walk *w, std::wstring dir, const DescentStep *up,
            const DescentStep *known) {
   w->chunk = ListedChunk{};
   w->chunk.dir = dir;
-  w->chunk.isDir = dir.empty() || IsADir(dir.c_str());
-  if (w->chunk.isDir) listFiles(w, dir);
+  w->chunk.isDir = up != nullptr || dir.empty() || IsADir(dir.c_str());
+  const bool failed = w->chunk.isDir && listFiles(w, dir) != 0;
   handOver(w);
   if (!w->chunk.isDir || !options.Recurse) return;
   w->stack.emplace_back();
@@ -89,6 +120,18 @@ void enter(Walk *w, std::wstring dir, const DescentStep *up,
   l.dir = std::move(dir);
   l.step = known != nullptr ? *known : DescentStep{nullptr, up, 0, 0, 0, 0};
   l.step.dir = l.dir.c_str();
+  l.failed = failed;
+}
+
+// A subdirectory search of l that ended with code: when that means l's
+// directory could not be read, names it in a chunk of its own, unless its
+// file listing already did. Can't fail.
+void subdirSearchEnded(Walk *w, Level *l, DWORD code) {
+  code = searchFailure(code);
+  if (code == 0 || l->failed) return;
+  l->failed = true;
+  markFailed(w, l->dir, code);
+  handOver(w);
 }
 
 // The level's next subdirectory entry in w->fd; false at the end of its
@@ -101,12 +144,16 @@ bool nextEntry(Walk *w, Level *l) {
     l->find = platformCalls.FindFirstFileExW(
         join(l->dir, L"*").c_str(), FindExInfoBasic, &w->fd,
         FindExSearchLimitToDirectories, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    return l->find != INVALID_HANDLE_VALUE;
+    if (l->find != INVALID_HANDLE_VALUE) return true;
+    subdirSearchEnded(w, l, platformCalls.GetLastError());
+    return false;
   }
   if (l->find == INVALID_HANDLE_VALUE) return false;
   if (platformCalls.FindNextFileW(l->find, &w->fd)) return true;
+  const DWORD code = platformCalls.GetLastError();
   (void)platformCalls.FindClose(l->find);  // nothing to do if it fails
   l->find = INVALID_HANDLE_VALUE;
+  subdirSearchEnded(w, l, code);
   return false;
 }
 
@@ -124,7 +171,9 @@ void walkStack(Walk *w) {
       continue;
     std::wstring child = join(top.dir, w->fd.cFileName);
     DescentStep step = {child.c_str(), &top.step, 0, 0, 0, 0};
-    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && DescentLoopsBack(&step))
+    // A link that leads nowhere, or back up the path, is not entered.
+    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (!IsADir(child.c_str()) || DescentLoopsBack(&step)))
       continue;
     enter(w, std::move(child), &top.step, &step);
   }
@@ -165,9 +214,10 @@ struct Lister {
   std::condition_variable readyCv;  // the scan: a chunk, or the end
   std::condition_variable roomCv;   // the listing: room ahead
   std::deque<ListedChunk> ready;
-  size_t filesAhead = 0;  // the weight of the chunks in ready
-  bool done = false;      // the listing has ended
-  bool waiting = false;   // the scan waits for a chunk
+  size_t filesAhead = 0;   // the weight of the chunks in ready
+  bool done = false;       // the listing has ended
+  bool exhausted = false;  // it ended because memory ran out
+  bool waiting = false;    // the scan waits for a chunk
   std::thread thread;
 };
 
@@ -187,10 +237,18 @@ void queueChunk(void *ctx, ListedChunk *chunk) {
   if (l->waiting) l->readyCv.notify_one();
 }
 
+// Memory that runs out here ends the listing; the main thread ends the run
+// once it has taken what was listed before.
 void listerBody(Lister *l) {
-  ListTree(l->dir.c_str(), l->filter.c_str(), {queueChunk, l});
+  bool exhausted = false;
+  try {
+    ListTree(l->dir.c_str(), l->filter.c_str(), {queueChunk, l});
+  } catch (const std::bad_alloc &) {
+    exhausted = true;
+  }
   std::lock_guard<std::mutex> lock(l->m);
   l->done = true;
+  l->exhausted = exhausted;
   l->readyCv.notify_one();
 }
 
@@ -212,7 +270,10 @@ bool ListerNext(Lister *l, ListedChunk *chunk) {
   l->waiting = true;
   l->readyCv.wait(lock, [l] { return !l->ready.empty() || l->done; });
   l->waiting = false;
-  if (l->ready.empty()) return false;
+  if (l->ready.empty()) {
+    if (l->exhausted) MemoryExhausted();
+    return false;
+  }
   *chunk = std::move(l->ready.front());
   l->ready.pop_front();
   const bool full = l->filesAhead >= kListedAheadFiles;

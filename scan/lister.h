@@ -21,13 +21,19 @@ struct ListedFile {
 
 // A run of one directory's listing. A directory's first chunk names it and
 // tells whether it is one (its files are listed only then); its files come
-// in that chunk and the next ones, at most kListedChunkFiles each.
+// in that chunk and the next ones, at most kListedChunkFiles each. A
+// directory whose listing could not be made, or failed part-way, is named
+// once by a chunk with its code in failed, after the files listed before
+// the failure: in that directory's last chunk when its file listing failed,
+// in a chunk of its own (no files, not first) when its subdirectory listing
+// did.
 struct ListedChunk {
   bool first = true;
   bool isDir = true;
-  std::wstring dir;  // first chunk: the directory, as the scan names it
+  std::wstring dir;  // first chunk, and one that fails: the directory
   std::vector<ListedFile> files;
   std::vector<wchar_t> names;  // each name ends with L'\0'
+  DWORD failed = 0;            // the code of dir's failed listing; 0: none
 };
 
 const size_t kListedChunkFiles = 1024;
@@ -45,7 +51,9 @@ void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink);
 
 // The same listing on a second thread, at most kListedAheadFiles files
 // and directories ahead of the caller. Null when no thread can be had: the
-// caller then lists on its own thread with ListTree.
+// caller then lists on its own thread with ListTree. Memory that runs out
+// on the listing thread ends the listing there; the caller's ListerNext
+// then ends the run (MemoryExhausted) once the chunks before it are taken.
 struct Lister;
 const size_t kListedAheadFiles = 8 * kListedChunkFiles;
 Lister *ListerStart(const wchar_t *dir, const wchar_t *filter);

@@ -86,8 +86,12 @@ void takeChunk(void *ctx, ListedChunk *c) {
     if (s->folder == nullptr) s->folder = storeFolder(s);
     DWORD rc = bintree_AddObjectIn(s->folder, c->names.data() + f.nameAt,
                                    &s->fd, s->tree, s->sourceList);
+    if (IsNoMemoryCode(rc)) MemoryExhausted();
     if (rc != 0) s->result = rc;
   }
+  if (c->failed == 0) return;
+  FolderUnread(c->dir.c_str(), c->failed);
+  s->result = c->failed;
 }
 
 // Makes a new size group and places it in the tree. Returns the group the
@@ -97,6 +101,7 @@ SizeGroup *newGroup(bintree *tree, const WIN32_FIND_DATAW *fd, DWORD *rc) {
   SizeGroup *g = static_cast<SizeGroup *>(RecordSlotTake(sizeof(SizeGroup)));
   g->size = findDataSize(fd);
   g->files = AllocateList();
+  if (g->files == nullptr) MemoryExhausted();
   *rc = bintree_InsertNode(tree, fd->nFileSizeLow, fd->nFileSizeHigh, g);
   if (*rc == 0) return g;
   // In no tree, the new group would never be released.
@@ -154,10 +159,12 @@ DWORD bintree_AddObjectIn(StoredFolder *folder, const wchar_t *name,
   if (g == nullptr) g = newGroup(tree, findData, &rc);
   StoredName *stored = nullptr;
   if (sourceList != nullptr) {
-    // Deliberately not acted on: the file still goes into its group, where
-    // it can be reported as a copy of another source file; the failure has
-    // its Debug line, and the count is of the source files met.
-    (void)linklist_EnqueueIn(sourceList, folder, name, findData, 1, &stored);
+    // Not acted on unless memory ran out: the file still goes into its
+    // group, where it can be reported as a copy of another source file; the
+    // failure has its Debug line, and the count is of the source files met.
+    const DWORD listed =
+        linklist_EnqueueIn(sourceList, folder, name, findData, 1, &stored);
+    if (IsNoMemoryCode(listed)) MemoryExhausted();
     cntFilesInSource++;
   }
   if (g == nullptr) return rc;

@@ -39,9 +39,12 @@ bool DirectoryHolds(const wchar_t *outer, const wchar_t *inner);
 
 // Records every qualifying file of dir matching filter (and, with Recurse,
 // of every directory below it). Without a source list only files whose size
-// is already in the tree are recorded. Returns 87 when dir is not a
-// directory, else 0 or the last non-zero code met. parm: which parameter
-// is scanned (0 the source, i destination i), kept with the records.
+// is already in the tree are recorded. A directory that cannot be listed or
+// entered is named on standard error (FolderUnread) and the scan goes on;
+// memory that runs out ends the run (MemoryExhausted). Returns 87 when dir
+// is not a directory, else 0 or the last non-zero code met. parm: which
+// parameter is scanned (0 the source, i destination i), kept with the
+// records.
 DWORD ScanDirectory(const wchar_t *dir, const wchar_t *filter, bintree *tree,
                     linklist *sourceList, uint32_t parm = 0);
 // Records one file in its size group (made when new) and, when a source list

@@ -28,6 +28,7 @@ const MessageText kMessages[] = {
     {8,
      L"Not enough memory resources are available to process this "
      L"command."},
+    {14, L"Not enough storage is available to complete this operation."},
     {17, L"The system cannot move the file to a different disk drive."},
     {18, L"There are no more files."},
     {19, L"The media is write protected."},
@@ -117,7 +118,7 @@ void SetLastErrorForPath(int err, const std::string &path) {
   if (slash == std::string::npos) return;  // the current directory exists
   const std::string dir = slash == 0 ? "/" : path.substr(0, slash);
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (PathStat(dir, &st, true) != 0 || !S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
   }
 }

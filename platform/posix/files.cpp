@@ -44,8 +44,7 @@ const off_t kHintMinSize = 128 * 1024;
 // the descriptor of a regular file, or of a directory when dirToo; on
 // error, -1 is returned with the last error set (5 for anything else).
 int OpenRegular(const std::string &path, struct stat *st, bool dirToo) {
-  const int fd =
-      open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = PathOpen(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     SetLastErrorForPath(errno, path);
     return -1;
@@ -94,8 +93,8 @@ bool HoldAgainstFreshErasure(int fd, struct stat *st) {
 // while another open holds path. A file that cannot be opened here is
 // left to unlink to judge.
 bool FreeToErase(const std::string &path, int *fd) {
-  *fd = open(path.c_str(),
-             O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  *fd = PathOpen(path,
+                 O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
   if (*fd < 0) return true;
   struct stat st;
   if (fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
@@ -234,7 +233,7 @@ BOOL DeleteFileW(LPCWSTR path) {
   }
   const std::string bytes = PathBytes(path);
   struct stat st;
-  if (lstat(bytes.c_str(), &st) != 0) {
+  if (PathStat(bytes, &st, false) != 0) {
     SetLastErrorForPath(errno, bytes);
     return FALSE;
   }
@@ -245,7 +244,7 @@ BOOL DeleteFileW(LPCWSTR path) {
   }
   int fd = -1;
   const bool unheld = FreeToErase(bytes, &fd);
-  const bool gone = unheld && unlink(bytes.c_str()) == 0;
+  const bool gone = unheld && PathUnlink(bytes, false) == 0;
   const int err = errno;
   if (fd >= 0) close(fd);  // lets the lock go once the name is gone
   if (!unheld) return FALSE;
@@ -265,12 +264,12 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
     return FALSE;
   }
   const std::string bytes = PathBytes(path);
-  if (rmdir(bytes.c_str()) == 0) return TRUE;
+  if (PathUnlink(bytes, true) == 0) return TRUE;
   const int err = errno;
   struct stat st;
   if (err == ENOTEMPTY || err == EEXIST) {
     SetLastError(ERROR_DIR_NOT_EMPTY);
-  } else if (err == ENOTDIR && lstat(bytes.c_str(), &st) == 0) {
+  } else if (err == ENOTDIR && PathStat(bytes, &st, false) == 0) {
     SetLastError(ERROR_DIRECTORY);
   } else {
     SetLastErrorForPath(err, bytes);

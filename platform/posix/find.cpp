@@ -166,14 +166,19 @@ bool ReadNames(FindState *state, const std::wstring &pattern) {
 }
 
 // The next entry of a listing into data (directories only, when asked).
-// On error, false is returned with the last error 18 at the end.
+// On error, false is returned with the last error 18 at the end, or the
+// translated errno of a name that could not be looked up (a directory that
+// may be read but not entered: 5), which ends the listing.
 bool NextEntry(FindState *state, WIN32_FIND_DATAW *data) {
   while (state->next < state->names.size()) {
     const FindName &name = state->names[state->next++];
     const char *bytes = state->bytes.c_str() + name.bytes;
     struct stat st;
     if (fstatat(dirfd(state->dir), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;  // gone since it was listed
+      if (errno == ENOENT) continue;  // gone since it was listed
+      SetLastErrorFromErrno(errno);
+      state->next = state->names.size();
+      return false;
     }
     if (state->dirsOnly && !S_ISDIR(st.st_mode)) continue;
     if (FillFindData(st, bytes, state->wide.c_str() + name.wide, name.wideLen,
@@ -191,7 +196,7 @@ bool LookUpOne(const std::wstring &path, const std::wstring &last,
                WIN32_FIND_DATAW *data) {
   const std::string bytes = BytesFromWide(path);
   struct stat st;
-  if (stat(bytes.c_str(), &st) != 0) {
+  if (PathStat(bytes, &st, true) != 0) {
     SetLastErrorForPath(errno, bytes);
     return false;
   }
@@ -209,7 +214,7 @@ bool LookUpOne(const std::wstring &path, const std::wstring &last,
 bool ListFirst(const std::wstring &dir, const std::wstring &pattern,
                FindState *state, WIN32_FIND_DATAW *data) {
   const std::string bytes = dir.empty() ? "." : BytesFromWide(dir);
-  state->dir = opendir(bytes.c_str());
+  state->dir = PathOpenDir(bytes);
   if (state->dir == nullptr) {
     const int err = errno;
     SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : WinErrorFromErrno(err));

@@ -2,6 +2,7 @@
 // attribute rules and the wide formatting buffer. Never included by the core.
 #pragma once
 
+#include <dirent.h>
 #include <pthread.h>
 #include <sys/stat.h>
 
@@ -72,5 +73,15 @@ DWORD AttributesFromStat(const struct stat &st, const char *name);
 // file of status st (device and inode). Can't fail.
 void IdentityFromStat(const struct stat &st, DWORD *volume, DWORD *indexHigh,
                       DWORD *indexLow);
+
+// ---- Paths of any length ----
+// The system's calls for a path (bytes) of any length: one of PATH_MAX
+// bytes or more is opened a piece at a time (platform/posix/pathat.cpp).
+// Each returns as the system call it stands for (open, stat or lstat,
+// unlink or rmdir, opendir), with errno set on error.
+int PathOpen(const std::string &path, int flags);
+int PathStat(const std::string &path, struct stat *st, bool follow);
+int PathUnlink(const std::string &path, bool directory);
+DIR *PathOpenDir(const std::string &path);
 
 // Formatting wide text: FormatWide in platform/shared/output.h.

@@ -92,11 +92,16 @@ TEST(SummaryLine, CountsGroupedByThousandsAndBytesInBinaryUnits) {
   EXPECT_EQ(Summary(p, 1, 3),
             L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
             L"(34.5 MiB), 18 erased, 3 directories removed\n");
+  p.foldersUnread = 2;
+  EXPECT_EQ(Summary(p, 1, 3),
+            L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
+            L"(34.5 MiB), 18 erased, 3 directories removed, 2 folders could "
+            L"not be read\n");
   p.reportLost = 1;
   EXPECT_EQ(Summary(p, 1, 3),
             L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
-            L"(34.5 MiB), 18 erased, 3 directories removed, stopped: the "
-            L"report could not be written\n");
+            L"(34.5 MiB), 18 erased, 3 directories removed, 2 folders could "
+            L"not be read, stopped: the report could not be written\n");
 }
 
 TEST(SummaryLine, OneOfEachIsSingular) {
@@ -109,6 +114,10 @@ TEST(SummaryLine, OneOfEachIsSingular) {
   EXPECT_EQ(Summary(p, 1, 1),
             L"TwinSift: 1 file scanned, 1 set, 1 copy to erase (1 byte), "
             L"1 erased, 1 directory removed\n");
+  p.foldersUnread = 1;
+  EXPECT_EQ(Summary(p, 0),
+            L"TwinSift: 1 file scanned, 1 set, 1 copy to erase (1 byte), "
+            L"1 folder could not be read\n");
   p.filesScanned = 999;
   p.setsReported = 1000;
   EXPECT_EQ(Summary(p, 0).substr(0, 41),

@@ -268,8 +268,18 @@ BOOL WINAPI FailingNext(HANDLE find, WIN32_FIND_DATAW *fd) {
 struct Listed {
   DWORD rc = 0;
   std::string out;
+  std::string err;  // the folders named on standard error
   std::vector<std::wstring> paths;
 };
+
+// The line that names a folder that could not be read with code.
+std::string UnreadLine(const std::wstring &dir, DWORD code) {
+  platformCalls.SetLastError(code);
+  wchar_t text[ERROR_TEXT_CAPACITY];
+  SystemErrorText(text, ERROR_TEXT_CAPACITY);
+  return "TwinSift: a folder could not be read (" + std::to_string(code) +
+         "): \"" + P(dir) + "\" " + P(text) + "\n";
+}
 
 // The listing of one scan fails at its failAt-th step to a next entry (0:
 // none fails), with the listing started by start; the scan's output (with
@@ -284,8 +294,10 @@ Listed ScanFailingAt(const std::wstring &dir, ListerStartCall start,
   bintree *t = bintree_Allocate();
   linklist *src = linklist_Allocate();
   Listed r;
+  testing::internal::CaptureStderr();
   r.out =
       CaptureOutput([&] { r.rc = ScanDirectory(dir.c_str(), L"*", t, src); });
+  r.err = testing::internal::GetCapturedStderr();
   ListElement *c = nullptr;
   for (FileRecord *f = linklist_FindFirst(src, &c); f != nullptr;
        f = linklist_FindNext(src, &c))
@@ -297,7 +309,7 @@ Listed ScanFailingAt(const std::wstring &dir, ListerStartCall start,
 // A listing that fails part-way (a file listing, a subdirectory listing,
 // within a directory's later chunk) while the scan is behind it: the scan
 // records what it would have recorded listing on its own thread, in the
-// same order, with the same output and result.
+// same order, with the same output and result, and names the folder once.
 TEST_F(ScanTest, ListingThatFailsAheadOfTheScanEndsWhereItFailed) {
   for (int d = 0; d < 3; d++)
     for (int f = 0; f < 30; f++)
@@ -317,11 +329,74 @@ TEST_F(ScanTest, ListingThatFailsAheadOfTheScanEndsWhereItFailed) {
     EXPECT_EQ(ahead.paths, here.paths) << failAt;
     EXPECT_EQ(ahead.out, here.out) << failAt;
     EXPECT_EQ(ahead.rc, here.rc) << failAt;
+    EXPECT_EQ(ahead.err, here.err) << failAt;
+    EXPECT_EQ(SplitLines(here.err).size(), 1u) << failAt;
+    EXPECT_EQ(here.err.find("TwinSift: a folder could not be read (21): \""),
+              0u)
+        << failAt;
   }
+  EXPECT_EQ(whole.err, "");
   EXPECT_GT(lost, 0u);
   const Listed ahead = ScanFailingAt(At("d"), StartAndFinish, 0);
   EXPECT_EQ(ahead.paths, whole.paths);
   EXPECT_EQ(ahead.out, whole.out);
+}
+
+using FindCall = decltype(PlatformCalls::FindFirstFileW);
+using FindExCall = decltype(PlatformCalls::FindFirstFileExW);
+FindCall realFind = nullptr;
+FindExCall realFindEx = nullptr;
+std::wstring lockedDir;  // its listings fail with access denied
+
+bool InLocked(LPCWSTR pattern) {
+  return std::wstring(pattern).rfind(JoinPath(lockedDir, L""), 0) == 0;
+}
+
+HANDLE WINAPI LockedFind(LPCWSTR pattern, WIN32_FIND_DATAW *fd) {
+  if (!InLocked(pattern)) return realFind(pattern, fd);
+  platformCalls.SetLastError(ERROR_ACCESS_DENIED);
+  return INVALID_HANDLE_VALUE;
+}
+
+HANDLE WINAPI LockedFindEx(LPCWSTR pattern, FINDEX_INFO_LEVELS level, void *fd,
+                           FINDEX_SEARCH_OPS op, void *filter, DWORD flags) {
+  if (!InLocked(pattern))
+    return realFindEx(pattern, level, fd, op, filter, flags);
+  platformCalls.SetLastError(ERROR_ACCESS_DENIED);
+  return INVALID_HANDLE_VALUE;
+}
+
+// A folder that cannot be listed at all is named once, in scan order,
+// whether the listing runs ahead or not; what lies beside it is scanned
+// and what lies below it is not. A filter that matches nothing in a
+// readable folder is no failure.
+TEST_F(ScanTest, FolderThatCannotBeListedIsNamedOnceInScanOrder) {
+  const std::wstring a = MakeFile("d/a/f1", "1");
+  MakeFile("d/locked/f2", "22");
+  MakeFile("d/locked/sub/f3", "333");
+  const std::wstring z = MakeFile("d/z/f4", "4444");
+  MakeSubdir("d/y");
+  lockedDir = At("d/locked");
+  CallReplaced<FindCall> find(&platformCalls.FindFirstFileW, LockedFind);
+  realFind = find.saved();
+  CallReplaced<FindExCall> findEx(&platformCalls.FindFirstFileExW,
+                                  LockedFindEx);
+  realFindEx = findEx.saved();
+  options.Recurse = 1;
+  for (ListerStartCall start : {NoThread, StartAndFinish}) {
+    CallReplaced<ListerStartCall> starts(&listerThreadStart, start);
+    realListerStart = starts.saved();
+    ProgressStart();
+    testing::internal::CaptureStderr();
+    Scan(At("d"), L"f*");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, UnreadLine(lockedDir, ERROR_ACCESS_DENIED));
+    EXPECT_EQ(progress.foldersUnread, 1u);
+    EXPECT_EQ(SourceSet(), (std::set<std::wstring>{a, z}));
+    ReleaseScan(tree, source);
+    tree = bintree_Allocate();
+    source = linklist_Allocate();
+  }
 }
 
 }  // namespace
