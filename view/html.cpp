@@ -128,7 +128,8 @@ std::string FileUrl(const std::wstring &path, ReportStyle style) {
 std::wstring PageNameFor(const std::wstring &report) {
   const size_t sep = report.find_last_of(L"\\/");
   const size_t dot = report.find_last_of(L'.');
-  const bool hasExt = dot != std::wstring::npos &&
-                      (sep == std::wstring::npos || dot > sep + 1);
+  const size_t name = sep == std::wstring::npos ? 0 : sep + 1;
+  // A name that begins with its only dot (".report") has no extension.
+  const bool hasExt = dot != std::wstring::npos && dot > name;
   return (hasExt ? report.substr(0, dot) : report) + L".html";
 }
