@@ -31,7 +31,7 @@ main{padding:8px 16px}
 .file.keep{border-color:#2e7d32}
 .file.erase{border-color:#c62828}
 .thumb{display:flex;align-items:center;justify-content:center;height:150px;background:#eee;text-decoration:none;color:#555}
-.thumb img{max-width:100%;max-height:150px}
+.thumb img{width:100%;height:150px;object-fit:contain}
 .tile{font-size:20px;font-weight:700;text-align:center}
 .tile small{display:block;font-size:11px;font-weight:400}
 .thumb img+.tile{display:none}
