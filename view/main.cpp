@@ -26,8 +26,8 @@ bool IsHelp(const wchar_t *arg) {
 // "twinsift-view: WHAT "NAME": the system's text for code" on standard
 // error. Returns 1, the exit status of a failed run.
 int Fail(const wchar_t *what, const std::wstring &name, DWORD code) {
-  std::wstring line = L"twinsift-view: " + std::wstring(what) + L" \"" + name +
-                      L"\"";
+  std::wstring line =
+      L"twinsift-view: " + std::wstring(what) + L" \"" + name + L"\"";
   if (code != 0) {
     wchar_t text[512] = L"";
     if (platformCalls.FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
@@ -57,8 +57,8 @@ int MakePage(const std::wstring &reportName, const std::wstring &pageName) {
   if (!ParseReport(bytes, &report))
     return Fail(L"not a TwinSift report:", reportName, 0);
   LookUpReportFiles(&report);
-  code = WriteWholeFile(pageName.c_str(),
-                        ReportPage(report, TitleOf(reportName)));
+  code =
+      WriteWholeFile(pageName.c_str(), ReportPage(report, TitleOf(reportName)));
   if (code != 0) return Fail(L"cannot write", pageName, code);
   return 0;
 }

@@ -151,9 +151,9 @@ std::wstring TypeOf(const std::wstring &path) {
 
 // What an <img> shows in every browser.
 bool BrowserShows(const std::wstring &type) {
-  static const wchar_t *const kShown[] = {
-      L"JPG", L"JPEG", L"JPE", L"JFIF", L"PNG", L"APNG", L"GIF",
-      L"WEBP", L"BMP", L"ICO", L"AVIF", L"SVG"};
+  static const wchar_t *const kShown[] = {L"JPG", L"JPEG", L"JPE",  L"JFIF",
+                                          L"PNG", L"APNG", L"GIF",  L"WEBP",
+                                          L"BMP", L"ICO",  L"AVIF", L"SVG"};
   for (const wchar_t *t : kShown) {
     if (type == t) return true;
   }
@@ -174,7 +174,8 @@ void AppendThumb(const ReportLine &l, ReportStyle style, std::string *out) {
 
 void AppendFile(const ReportLine &l, ReportStyle style, std::string *out) {
   const bool keep = l.kind == kLineKept;
-  *out += keep ? "<figure class=\"file keep\">" : "<figure class=\"file erase\">";
+  *out +=
+      keep ? "<figure class=\"file keep\">" : "<figure class=\"file erase\">";
   AppendThumb(l, style, out);
   *out += "<figcaption><span class=\"mark\">";
   *out += keep ? "kept" : "to erase";
@@ -188,9 +189,10 @@ void AppendFile(const ReportLine &l, ReportStyle style, std::string *out) {
 
 // A line shown as its text, as it stands in the report.
 void AppendLine(const ReportLine &l, const char *tag, std::string *out) {
-  const char *cls = l.kind == kLineFailure                              ? "line fail"
-                    : (l.kind == kLineNotErased || l.kind == kLineNote) ? "line note"
-                                                                        : "line";
+  const char *cls = l.kind == kLineFailure ? "line fail"
+                    : (l.kind == kLineNotErased || l.kind == kLineNote)
+                        ? "line note"
+                        : "line";
   *out += std::string("<") + tag + " class=\"" + cls + "\">" +
           HtmlEscape(l.text) + "</" + tag + ">\n";
 }
@@ -238,9 +240,10 @@ void AppendTotals(const Report &report, const std::wstring &title,
   if (t.unknownSizes > 0)
     *out += " and the unknown size of " + Number(t.unknownSizes) + " gone";
   *out += ", " + Number(t.kept) + (t.kept == 1 ? " copy kept" : " copies kept");
-  *out += "</p>\n<input id=\"filter\" type=\"search\" "
-          "placeholder=\"Show only sets with a path containing\xE2\x80\xA6\">\n"
-          "</header>\n";
+  *out +=
+      "</p>\n<input id=\"filter\" type=\"search\" "
+      "placeholder=\"Show only sets with a path containing\xE2\x80\xA6\">\n"
+      "</header>\n";
 }
 
 }  // namespace

@@ -67,8 +67,7 @@ void UndoEscapes(const std::wstring &raw, ReportStyle style, int commandLine,
 bool QuotedCommand(const std::wstring &text, const wchar_t *prefix,
                    std::wstring *raw) {
   const size_t n = wcslen(prefix);
-  if (!StartsWith(text, prefix) || text.size() < n + 2 ||
-      text.back() != L'"') {
+  if (!StartsWith(text, prefix) || text.size() < n + 2 || text.back() != L'"') {
     return false;
   }
   *raw = text.substr(n + 1, text.size() - n - 2);
@@ -123,7 +122,8 @@ ReportLineKind ClassifyLine(const std::wstring &text, ReportStyle style,
     kind = kLineFailure;
     if (!FirstQuoted(text, &raw)) raw.clear();
   }
-  if (kind == kLineText && StartsWith(text, L"REM FileSize=")) kind = kLineHeader;
+  if (kind == kLineText && StartsWith(text, L"REM FileSize="))
+    kind = kLineHeader;
   if (kind == kLineText && IsNote(text)) kind = kLineNote;
   UndoEscapes(raw, style, commandLine, shown, path);
   return kind;
@@ -211,7 +211,8 @@ bool SameName(const wchar_t *a, const wchar_t *b, ReportStyle style) {
 FileState LookUpFile(const std::wstring &path, ReportStyle style) {
   FileState state;
   const size_t sep = path.find_last_of(style == kStyleLinux ? L"/" : L"\\/");
-  const wchar_t *name = path.c_str() + (sep == std::wstring::npos ? 0 : sep + 1);
+  const wchar_t *name =
+      path.c_str() + (sep == std::wstring::npos ? 0 : sep + 1);
   WIN32_FIND_DATAW fd;
   HANDLE find = platformCalls.FindFirstFileW(path.c_str(), &fd);
   if (find == INVALID_HANDLE_VALUE) return state;

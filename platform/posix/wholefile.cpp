@@ -70,8 +70,8 @@ DWORD ReadWholeFile(const wchar_t *path, std::string *bytes) {
 DWORD WriteWholeFile(const wchar_t *path, const std::string &bytes) {
   if (IsStandardStream(path)) return WriteAll(STDOUT_FILENO, bytes);
   const std::string name = PathBytes(path);
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                      0666);
+  const int fd =
+      open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     SetLastErrorForPath(errno, name);
     return GetLastError();

@@ -62,10 +62,10 @@ DWORD ReadWholeFile(const wchar_t *path, std::string *bytes) {
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     return IsUsable(in) ? ReadAll(in, bytes) : ERROR_INVALID_HANDLE;
   }
-  const HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                               nullptr);
+  const HANDLE h =
+      CreateFileW(LongPathForm(path).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
   const DWORD code = ReadAll(h, bytes);
   CloseHandle(h);
@@ -77,9 +77,9 @@ DWORD WriteWholeFile(const wchar_t *path, const std::string &bytes) {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     return IsUsable(out) ? WriteAll(out, bytes) : ERROR_INVALID_HANDLE;
   }
-  const HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, 0,
-                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+  const HANDLE h =
+      CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
   DWORD code = WriteAll(h, bytes);
   if (!CloseHandle(h) && code == 0) code = GetLastError();

@@ -54,11 +54,19 @@ class ViewBrowser : public E2ETest {
   std::string Chromium(const std::wstring &chromium, const std::wstring &page,
                        const std::vector<std::wstring> &what) {
     std::vector<std::wstring> args = {
-        L"60", chromium, L"--headless", L"--no-sandbox", L"--disable-gpu",
-        L"--disable-quic", L"--no-first-run", L"--disable-background-networking",
-        L"--disable-component-update", L"--disable-sync",
+        L"60",
+        chromium,
+        L"--headless",
+        L"--no-sandbox",
+        L"--disable-gpu",
+        L"--disable-quic",
+        L"--no-first-run",
+        L"--disable-background-networking",
+        L"--disable-component-update",
+        L"--disable-sync",
         L"--user-data-dir=" + MakeSubdir("profile-" + std::to_string(runs_++)),
-        L"--window-size=1280,2000", L"--hide-scrollbars"};
+        L"--window-size=1280,2000",
+        L"--hide-scrollbars"};
     args.insert(args.end(), what.begin(), what.end());
     args.push_back(L"file://" + page);
     ProcessResult run;

@@ -63,10 +63,9 @@ TEST(ViewReader, LinuxReportIntoSetsPurgeAndTotals) {
   EXPECT_EQ(r.style, kStyleLinux);
   ASSERT_EQ(r.blocks.size(), 3u);
   EXPECT_EQ(r.blocks[0].kind, kBlockSet);
-  EXPECT_EQ(Kinds(r.blocks[0]),
-            (std::vector<ReportLineKind>{kLineHeader, kLineErase, kLineErase,
-                                         kLineNotErased, kLineFailure,
-                                         kLineKept}));
+  EXPECT_EQ(Kinds(r.blocks[0]), (std::vector<ReportLineKind>{
+                                    kLineHeader, kLineErase, kLineErase,
+                                    kLineNotErased, kLineFailure, kLineKept}));
   EXPECT_TRUE(r.blocks[0].sizeKnown);
   EXPECT_EQ(r.blocks[0].size, 341u);
   EXPECT_EQ(Kinds(r.blocks[1]),
@@ -118,11 +117,11 @@ TEST(ViewReader, WindowsReportWithCrLfAndDoubledPercent) {
 }
 
 TEST(ViewReader, NamesInTheBuildsOwnEncoding) {
-  const std::wstring kept = L"/p/caf\u00e9.jpg", erased = L"/p/d\u00e9j\u00e0.jpg";
+  const std::wstring kept = L"/p/caf\u00e9.jpg",
+                     erased = L"/p/d\u00e9j\u00e0.jpg";
   Report r;
-  ASSERT_TRUE(ParseReport(Lines({"", "del \"" + P(erased) + "\"",
-                                 "REM \"" + P(kept) + "\""}),
-                          &r));
+  ASSERT_TRUE(ParseReport(
+      Lines({"", "del \"" + P(erased) + "\"", "REM \"" + P(kept) + "\""}), &r));
   ASSERT_EQ(r.blocks.size(), 1u);
   EXPECT_EQ(r.blocks[0].lines[0].path, erased);
   EXPECT_EQ(r.blocks[0].lines[1].path, kept);
@@ -169,8 +168,9 @@ TEST(ViewPage, HostileNamesStayTextAndEveryLineIsShown) {
   EXPECT_EQ(Count(page, "<script"), 1u);
   EXPECT_EQ(Count(page, "<b "), 0u);
   EXPECT_EQ(Count(page, "<dups>"), 0u);
-  EXPECT_NE(page.find("&lt;b id=&quot;x&quot;&gt;&amp;amp;&quot;q&#39;%41#?.jpg"),
-            std::string::npos);
+  EXPECT_NE(
+      page.find("&lt;b id=&quot;x&quot;&gt;&amp;amp;&quot;q&#39;%41#?.jpg"),
+      std::string::npos);
   EXPECT_NE(page.find("line\\x0Abreak \\.jpg"), std::string::npos);
   EXPECT_NE(page.find("data-sets=\"2\" data-erase=\"3\" data-bytes=\"682\" "
                       "data-kept=\"2\""),
