@@ -53,29 +53,39 @@ main{padding:8px 16px}
 )";
 
 // Counts the thumbnails the browser could show (data-shown) and could not
-// (data-failed) on the page's root, gives a failed one its plain tile, and
-// hides the sets whose paths do not hold the filter's text.
+// (data-failed) on the page's root, and gives a failed one its plain tile.
+// Each picture is counted once, as it loads, and the counts are written
+// at most every tenth of a second: a write restyles the whole page. Then
+// the filter: it hides the sets whose paths do not hold its text.
 const char kScript[] = R"(<script>
 (function () {
   var root = document.documentElement, imgs = document.images;
-  function tally() {
-    var shown = 0, failed = 0, pending = 0;
-    for (var i = 0; i < imgs.length; i++) {
-      if (!imgs[i].complete) pending++;
-      else if (imgs[i].naturalWidth > 0) shown++;
-      else failed++;
-    }
+  var shown = 0, failed = 0, queued = false;
+  function publish() {
+    queued = false;
     root.setAttribute('data-shown', shown);
     root.setAttribute('data-failed', failed);
-    root.setAttribute('data-pending', pending);
   }
-  function broken(img) { img.parentNode.classList.add('broken'); }
+  function later() {
+    if (!queued) { queued = true; setTimeout(publish, 100); }
+  }
+  function loaded() { shown++; later(); }
+  function broken() {
+    this.parentNode.classList.add('broken');
+    failed++;
+    later();
+  }
   for (var i = 0; i < imgs.length; i++) {
-    imgs[i].addEventListener('load', tally);
-    imgs[i].addEventListener('error', function () { broken(this); tally(); });
-    if (imgs[i].complete && imgs[i].naturalWidth === 0) broken(imgs[i]);
+    if (!imgs[i].complete) {
+      imgs[i].addEventListener('load', loaded);
+      imgs[i].addEventListener('error', broken);
+    } else if (imgs[i].naturalWidth > 0) {
+      shown++;
+    } else {
+      broken.call(imgs[i]);
+    }
   }
-  tally();
+  publish();
   var filter = document.getElementById('filter');
   filter.addEventListener('input', function () {
     var want = filter.value.toLowerCase();
