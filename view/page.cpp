@@ -178,7 +178,12 @@ void AppendThumb(const ReportLine &l, ReportStyle style, std::string *out) {
     *out += "<img loading=\"lazy\" decoding=\"async\" alt=\"\" src=\"" + url +
             "\">";
   *out += "<span class=\"tile\">" + HtmlEscape(type);
-  if (!l.file.exists) *out += "<small>not found</small>";
+  // The Windows build writes '|', which no Windows name holds, for a
+  // character its code page lacks: the real name is lost.
+  if (!l.file.exists)
+    *out += style == kStyleWindows && l.path.find(L'|') != std::wstring::npos
+                ? "<small>name not in the code page</small>"
+                : "<small>not found</small>";
   *out += "</span></a>";
 }
 

@@ -114,6 +114,12 @@ TEST(ViewReader, WindowsReportWithCrLfAndDoubledPercent) {
   EXPECT_EQ(set.lines[3].text.back(), L'.');  // CR gone
   EXPECT_EQ(r.blocks[1].kind, kBlockPurge);
   EXPECT_EQ(r.blocks[1].lines[0].path, L"C:\\Pics\\100%\\empty");
+  // A name the code page could not hold: its tile says so.
+  ASSERT_TRUE(
+      ParseReport("\r\ndel \"C:\\||.jpg\"\r\nREM \"D:\\a.jpg\"\r\n", &r));
+  const std::string page = ReportPage(r, L"dups.bat");
+  EXPECT_EQ(Count(page, "<small>name not in the code page</small>"), 1u);
+  EXPECT_EQ(Count(page, "<small>not found</small>"), 1u);
 }
 
 TEST(ViewReader, NamesInTheBuildsOwnEncoding) {
