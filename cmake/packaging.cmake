@@ -8,9 +8,10 @@ include(GNUInstallDirs)
 # and receives no mail.
 set(TWINSIFT_MAINTAINER "TwinSift Maintainers <maintainers@twinsift.invalid>")
 
-install(TARGETS twinsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS twinsift twinsift-view RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
-  # A portable folder: bin\twinsift.exe, with the documents at its top.
+  # A portable folder: bin\twinsift.exe and bin\twinsift-view.exe, with the
+  # documents at its top.
   install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
 else()
   # Debian's places: the documents in a folder named after the package, the
@@ -21,13 +22,18 @@ else()
   set(gen ${CMAKE_BINARY_DIR}/packaging)
   file(MAKE_DIRECTORY ${gen})
   find_program(GZIP gzip REQUIRED)
-  add_custom_command(
-    OUTPUT ${gen}/twinsift.1.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/twinsift.1
-            ${gen}/twinsift.1
-    COMMAND ${GZIP} -9nf ${gen}/twinsift.1
-    DEPENDS docs/twinsift.1
-    VERBATIM)
+  set(man_pages twinsift twinsift-view)
+  set(man_gz)
+  foreach(page ${man_pages})
+    add_custom_command(
+      OUTPUT ${gen}/${page}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/${page}.1
+              ${gen}/${page}.1
+      COMMAND ${GZIP} -9nf ${gen}/${page}.1
+      DEPENDS docs/${page}.1
+      VERBATIM)
+    list(APPEND man_gz ${gen}/${page}.1.gz)
+  endforeach()
   add_custom_command(
     OUTPUT ${gen}/changelog.gz
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/debian-changelog.sh
@@ -35,14 +41,13 @@ else()
             ${TWINSIFT_MAINTAINER} ${gen}/changelog.gz
     DEPENDS CHANGELOG.md scripts/debian-changelog.sh
     VERBATIM)
-  add_custom_target(twinsift_docs DEPENDS ${gen}/twinsift.1.gz
-                                          ${gen}/changelog.gz)
+  add_custom_target(twinsift_docs DEPENDS ${man_gz} ${gen}/changelog.gz)
   # Installing after building only the program finds them made.
   add_dependencies(twinsift twinsift_docs)
   install(FILES README.md DESTINATION ${doc_dir})
   install(FILES LICENSE DESTINATION ${doc_dir} RENAME copyright)
   install(FILES ${gen}/changelog.gz DESTINATION ${doc_dir})
-  install(FILES ${gen}/twinsift.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 set(CPACK_PACKAGE_NAME twinsift)
@@ -70,6 +75,7 @@ else()
 groups the files by size, computes a SHA-256 digest only of files whose
 size is shared with another file, and prints every set of identical files
 as a batch file: REM lines for the copies kept, del lines for the copies
-to erase. With -d it erases the copies itself.")
+to erase. With -d it erases the copies itself. twinsift-view turns a saved
+report into an HTML page that shows each set's pictures side by side.")
 endif()
 include(CPack)

@@ -143,3 +143,20 @@ int IsSwitchPrefix(wchar_t c);
 // The program's own entry point, called by the platform's main/wmain with
 // the arguments as wide strings. Returns the process exit code.
 int AppMain(int argc, wchar_t **argv);
+
+// ---- What twinsift-view reads and writes ----
+// Text as this build's standard output writes it, read back as wide
+// characters (the inverse of PrintW's encoding). Linux: UTF-8, every byte
+// that is not part of valid UTF-8 as U+DC80 + byte. Windows: the console's
+// output code page, the OEM code page without a console. Can't fail.
+std::wstring DecodeOutputText(const char *bytes, size_t len);
+
+// The whole contents of the file at path, or of standard input for "-",
+// into *bytes. Returns 0, or the Windows code of the failure (2 not found,
+// 5 access denied, ...).
+DWORD ReadWholeFile(const wchar_t *path, std::string *bytes);
+
+// Writes bytes as the new contents of the file at path (made, or emptied
+// first), or to standard output for "-". Returns 0, or the Windows code of
+// the failure (3 no such folder, 112 disk full, ...).
+DWORD WriteWholeFile(const wchar_t *path, const std::string &bytes);

@@ -33,6 +33,7 @@ top="twinsift-${version}-win64"
 same "zip contents" "$top/CHANGELOG.md
 $top/LICENSE
 $top/README.md
+$top/bin/twinsift-view.exe
 $top/bin/twinsift.exe" "$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
 unzip -q "$zip" -d "$work/zip"
 cmp -s CHANGELOG.md "$work/zip/$top/CHANGELOG.md" ||
@@ -51,11 +52,17 @@ fi
   fail "twinsift.exe -? failed"
 grep -q "^TwinSift - Find duplicate files - " "$work/help-win.txt" ||
   fail "twinsift.exe -? printed no help screen"
+/usr/lib/wine/wine64 "$work/zip/$top/bin/twinsift-view.exe" -? </dev/null \
+  >"$work/view-win.txt" 2>&1 || fail "twinsift-view.exe -? failed"
+grep -q "^Usage: twinsift-view REPORT" "$work/view-win.txt" ||
+  fail "twinsift-view.exe -? printed no usage"
 
-# ---- Manual page -------------------------------------------------------------
-groff_out=$(groff -man -ww -z docs/twinsift.1 2>&1) ||
-  fail "groff failed on docs/twinsift.1: $groff_out"
-same "groff warnings on docs/twinsift.1" "" "$groff_out"
+# ---- Manual pages ------------------------------------------------------------
+for page in twinsift twinsift-view; do
+  groff_out=$(groff -man -ww -z docs/$page.1 2>&1) ||
+    fail "groff failed on docs/$page.1: $groff_out"
+  same "groff warnings on docs/$page.1" "" "$groff_out"
+done
 
 # ---- Debian package ----------------------------------------------------------
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -74,9 +81,11 @@ depends=$(field Depends)
 [[ "$depends" =~ (^|, )libssl3\ \(\>=\ [0-9.]+\) ]] ||
   fail "Depends holds no libcrypto (libssl3): $depends"
 same "deb contents" "./usr/bin/twinsift
+./usr/bin/twinsift-view
 ./usr/share/doc/twinsift/README.md
 ./usr/share/doc/twinsift/changelog.gz
 ./usr/share/doc/twinsift/copyright
+./usr/share/man/man1/twinsift-view.1.gz
 ./usr/share/man/man1/twinsift.1.gz" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)"
 dpkg-deb -x "$deb" "$work/deb"
@@ -91,10 +100,16 @@ echo "another one" >"$work/pics/c.jpg"
 same "search report" "
 del \"$work/pics/a.jpg\"
 REM \"$work/pics/sub/b.jpg\"" "$("$prog" -r "$work/pics" </dev/null)"
+"$work/deb/usr/bin/twinsift-view" - </dev/null >"$work/view.html" ||
+  fail "twinsift-view - failed"
+grep -q 'data-sets="0"' "$work/view.html" ||
+  fail "twinsift-view made no page of an empty report"
 cmp -s "$root/LICENSE" "$work/deb/usr/share/doc/twinsift/copyright" ||
   fail "copyright is not the licence"
-zcat "$work/deb/usr/share/man/man1/twinsift.1.gz" | cmp -s docs/twinsift.1 - ||
-  fail "the package's manual page is not docs/twinsift.1"
+for page in twinsift twinsift-view; do
+  zcat "$work/deb/usr/share/man/man1/$page.1.gz" | cmp -s docs/$page.1 - ||
+    fail "the package's manual page is not docs/$page.1"
+done
 heading=$(zcat "$work/deb/usr/share/doc/twinsift/changelog.gz" | sed -n 1p)
 [[ "$heading" == "twinsift ("* ]] ||
   fail "changelog.gz is not in Debian's format: $heading"

@@ -20,9 +20,11 @@ build=(cmake ninja-build g++ libssl-dev)
 # GoogleTest; clang and its runtime libraries (libFuzzer, the sanitizers) for
 # the fuzz targets of the linux-fuzz preset; mingw-w64 and Wine for the
 # Windows build and its tests; dpkg-dev (dpkg-shlibdeps), unzip, lintian and
-# groff (the manual page's check) to make and check the packages.
+# groff (the manual page's check) to make and check the packages; Chromium,
+# the headless browser that loads twinsift-view's page.
 tests=(libgtest-dev clang libclang-rt-14-dev
-       g++-mingw-w64-x86-64-posix wine64 dpkg-dev unzip lintian groff-base)
+       g++-mingw-w64-x86-64-posix wine64 dpkg-dev unzip lintian groff-base
+       chromium)
 case "${1:-}" in
   --only) packages=("${@:2}") ;;
   --tests) packages=("${build[@]}" "${tests[@]}" "${@:2}") ;;

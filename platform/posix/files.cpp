@@ -11,16 +11,16 @@
 
 #include "platform/posix/internal.h"
 
-namespace {
-
 // Seconds between 1601-01-01 and 1970-01-01.
-const uint64_t kEpochDelta = 11644473600ull;
+static const uint64_t kEpochDelta = 11644473600ull;
 
 FILETIME FileTimeFromTimespec(const struct timespec &ts) {
   uint64_t ticks = ((uint64_t)ts.tv_sec + kEpochDelta) * 10000000ull +
                    (uint64_t)ts.tv_nsec / 100;
   return {(DWORD)ticks, (DWORD)(ticks >> 32)};
 }
+
+namespace {
 
 // True when the arguments ask for what this layer supports: reading an
 // existing file, with the sequential-scan hint at most, or with backup

@@ -90,6 +90,7 @@ bool FillFindData(const struct stat &st, const char *name, const wchar_t *wname,
   const uint64_t size = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
   data->nFileSizeHigh = (DWORD)(size >> 32);
   data->nFileSizeLow = (DWORD)size;
+  data->ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
   wmemcpy(data->cFileName, wname, wlen + 1);
   return true;
 }

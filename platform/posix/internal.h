@@ -66,6 +66,8 @@ void AppendUtf8(const wchar_t *text, size_t len, std::string *out);
 void AppendWide(const char *bytes, size_t n, std::wstring *out);
 // The bytes of a wide path for the OS. Can't fail.
 std::string PathBytes(const wchar_t *path);
+// A file time (st_mtim and the like) as Windows counts it. Can't fail.
+FILETIME FileTimeFromTimespec(const struct timespec &ts);
 // Windows attributes of a file with status st whose name is name (bytes; an
 // empty name sets no hidden bit). Can't fail.
 DWORD AttributesFromStat(const struct stat &st, const char *name);

@@ -142,17 +142,18 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
 // ---- Records ----
-struct WIN32_FIND_DATAW {
-  DWORD dwFileAttributes;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  WCHAR cFileName[MAX_PATH];
-};
-
 // 100-nanosecond intervals since 1 January 1601, as two halves.
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  WCHAR cFileName[MAX_PATH];
 };
 
 // ftCreationTime stands for the inode's status-change time, which Linux

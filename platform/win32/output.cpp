@@ -23,17 +23,6 @@ namespace {
 
 const char kUnrepresentable[] = "|";
 
-// The code page of the console's output, or the OEM code page when the
-// process has no console (output to a file or a pipe). Asked once per run:
-// asking the console is a round trip to it on every line. Can't fail.
-UINT OutputCodePage() {
-  static const UINT page = [] {
-    const UINT cp = GetConsoleOutputCP();
-    return cp != 0 ? cp : GetOEMCP();
-  }();
-  return page;
-}
-
 // The length of the character at text[i]: 2 for a surrogate pair, 1 for
 // anything else, 0 for a lone surrogate. Can't fail.
 int CharUnits(const wchar_t *text, size_t len, size_t i) {
@@ -102,6 +91,16 @@ void EncodeUtf8(const wchar_t *text, size_t len, std::string *out) {
 }
 
 }  // namespace
+
+// Asked once per run: asking the console is a round trip to it on every
+// line.
+UINT OutputCodePage() {
+  static const UINT page = [] {
+    const UINT cp = GetConsoleOutputCP();
+    return cp != 0 ? cp : GetOEMCP();
+  }();
+  return page;
+}
 
 std::string OutputEncode(const wchar_t *text, size_t len) {
   std::string out;

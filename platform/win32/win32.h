@@ -62,6 +62,10 @@ void NoteOpenedHandle(HANDLE h, const wchar_t *path, DWORD flags);
 #define PATH_SEPARATOR L'\\'
 #define PATH_SEPARATOR_STR L"\\"
 
+// The code page of the console's output, or the OEM code page when the
+// process has no console (output to a file or a pipe). Can't fail.
+UINT OutputCodePage();
+
 // The bytes PrintW hands to the text-mode stream for len characters of text:
 // the console's output code page (the OEM code page without a console), with
 // '|' for every character that code page cannot represent. Can't fail.

@@ -54,13 +54,15 @@ std::vector<std::string> SplitLines(const std::string &out) {
   return lines;
 }
 
-std::wstring TwinSiftExe() {
-  for (const wchar_t *name : {L"twinsift", L"twinsift.exe"}) {
-    std::wstring exe = JoinPath(ExecutableDir(), name);
+std::wstring ExeBeside(const std::wstring &name) {
+  for (const std::wstring &file : {name, name + L".exe"}) {
+    std::wstring exe = JoinPath(ExecutableDir(), file);
     if (PathExists(exe)) return exe;
   }
   return L"";
 }
+
+std::wstring TwinSiftExe() { return ExeBeside(L"twinsift"); }
 
 // A sanitizer report on the program's standard error (a leak, a bad memory
 // access, undefined behaviour) fails the test, whatever the test itself
@@ -98,6 +100,22 @@ bool RunTwinSiftTo(OutputSink sink, const std::vector<std::wstring> &args,
   result->err = run.err;
   ExpectNoSanitizerReport(run.err);
   return true;
+}
+
+RunResult RunTwinSiftView(const std::vector<std::wstring> &args,
+                          const std::wstring &cwd) {
+  RunResult result;
+  const std::wstring exe = ExeBeside(L"twinsift-view");
+  ProcessResult run;
+  if (exe.empty() || !RunProcessWith(exe, args, cwd, OutputSink::kPipe, &run)) {
+    ADD_FAILURE() << "broken fixture: twinsift-view could not be started";
+    return result;
+  }
+  result.exitCode = run.exitCode;
+  result.out = run.out;
+  result.err = run.err;
+  ExpectNoSanitizerReport(run.err);
+  return result;
 }
 
 std::string CaptureOutput(const std::function<void()> &body) {

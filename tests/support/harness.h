@@ -44,11 +44,17 @@ std::vector<std::string> SplitLines(const std::string &out);
 // The program's executable beside the test (twinsift or twinsift.exe), or
 // an empty string when neither is there.
 std::wstring TwinSiftExe();
+// The same for any program built beside the tests (name or name.exe).
+std::wstring ExeBeside(const std::wstring &name);
 
 // Runs the program with args in cwd (empty: the test's own directory).
 // A program that cannot be started is a broken fixture, reported as such.
 RunResult RunTwinSift(const std::vector<std::wstring> &args,
                       const std::wstring &cwd = L"");
+
+// Runs twinsift-view as RunTwinSift runs twinsift.
+RunResult RunTwinSiftView(const std::vector<std::wstring> &args,
+                          const std::wstring &cwd = L"");
 
 // RunTwinSift with standard output going to sink. Returns false, with
 // nothing run, where this system has no such sink (a full device); any
