@@ -23,17 +23,23 @@ StreamFile runOutput[2];
 
 }  // namespace
 
+int FileHasIdentity(const FileIdentity *id) {
+  return id->known && id->volume != 0 &&
+         (id->indexHigh != 0 || id->indexLow != 0);
+}
+
 void RunOutputLearn(void) {
   for (int i = 0; i < 2; i++) {
     StreamFile &f = runOutput[i];
-    f.known = StdStreamIdentity(i + 1, &f.volume, &f.indexHigh, &f.indexLow);
+    f.known = StdStreamIdentity(i + 1, &f.volume, &f.indexHigh, &f.indexLow) &&
+              f.volume != 0 && (f.indexHigh != 0 || f.indexLow != 0);
   }
 }
 
 int RunOutputKnown(void) { return runOutput[0].known || runOutput[1].known; }
 
 int IsRunOutput(const FileIdentity *id) {
-  if (!id->known) return 0;
+  if (!FileHasIdentity(id)) return 0;
   for (const StreamFile &f : runOutput) {
     if (f.known && f.volume == id->volume && f.indexHigh == id->indexHigh &&
         f.indexLow == id->indexLow)

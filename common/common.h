@@ -48,6 +48,11 @@ struct FileIdentity {
   uint64_t writeTime;
 };
 
+// 1 when id names its file: known, with a volume serial and a file index
+// other than 0 (some network and virtual drives give 0 for every file).
+// Can't fail.
+int FileHasIdentity(const FileIdentity *id);
+
 // The files behind standard output and standard error (a report saved
 // inside the trees): never recorded, erased or purged. RunOutputLearn reads
 // their identities at the start of a search; RunOutputKnown is 1 when

@@ -111,7 +111,7 @@ void setAsideAliases(const std::vector<FileRecord *> &members) {
   for (size_t order = 0; order < members.size(); order++) {
     FileRecord *r = members[order];
     const FileIdentity *id = FileRecordIdentityOf(r);
-    if (!r->fHashed || r->fSetAside || !id->known) continue;
+    if (!r->fHashed || r->fSetAside || !FileHasIdentity(id)) continue;
     if (IsRunOutput(id))
       r->fSetAside = kSetAside;
     else

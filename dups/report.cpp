@@ -155,8 +155,36 @@ void releaseKeptCopy(KeptHold *hold) {
     (void)platformCalls.CloseHandle(hold->h);  // nothing to do if it fails
 }
 
+// The path the system now names the open file by, or an empty string
+// when it can't tell. Can't fail.
+std::wstring finalPath(HANDLE h) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int tries = 0; tries < 2; tries++) {
+    const DWORD n = platformCalls.GetFinalPathNameByHandleW(
+        h, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (n == 0) break;
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(n);
+  }
+  return std::wstring();
+}
+
+// Whether the open copy h (identity now) is shown to be another file than
+// the held kept copy: by their identities, or, on a volume that gives
+// none, by the paths the system names the two open files by.
+enum Apart { kApart, kSameFile, kUnproven };
+
+Apart apartFromKept(HANDLE h, const FileIdentity *now, const KeptHold *hold) {
+  if (FileHasIdentity(now) && FileHasIdentity(&hold->id))
+    return SameFile(now, &hold->id) ? kSameFile : kApart;
+  const std::wstring mine = finalPath(h), kept = finalPath(hold->h);
+  if (mine.empty() || kept.empty()) return kUnproven;
+  return mine == kept ? kSameFile : kApart;
+}
+
 // Why the copy x may not be erased now, or null when it may: it and the
-// held kept copy are still the files that were hashed, and two files.
+// held kept copy are still the files that were hashed, and two files,
+// shown with both open at once.
 const wchar_t *notErasedWhy(const FileRecord *x, const KeptHold *hold) {
   if (hold->h == INVALID_HANDLE_VALUE)
     return L"REM Not erased, the kept copy changed since it was hashed: ";
@@ -164,9 +192,13 @@ const wchar_t *notErasedWhy(const FileRecord *x, const KeptHold *hold) {
   HANDLE h = openHashedFile(x, &now);
   if (h == INVALID_HANDLE_VALUE)
     return L"REM Not erased, changed since it was hashed: ";
-  const bool same = SameFile(&now, &hold->id);
+  const Apart apart = apartFromKept(h, &now, hold);
   (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
-  if (same) return L"REM Not erased, the same file as its kept copy: ";
+  if (apart == kSameFile)
+    return L"REM Not erased, the same file as its kept copy: ";
+  if (apart == kUnproven)
+    return L"REM Not erased, not shown to be another file than its kept "
+           L"copy: ";
   return nullptr;
 }
 

@@ -309,11 +309,13 @@ int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
 }
 
 int SameFile(const FileIdentity *a, const FileIdentity *b) {
-  return a->known && b->known && a->volume == b->volume &&
+  return FileHasIdentity(a) && FileHasIdentity(b) && a->volume == b->volume &&
          a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
 }
 
 int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
-  return SameFile(a, b) && a->size == b->size &&
-         a->createTime == b->createTime && a->writeTime == b->writeTime;
+  const bool named = FileHasIdentity(a) || FileHasIdentity(b);
+  return a->known && b->known && (named ? SameFile(a, b) : true) &&
+         a->size == b->size && a->createTime == b->createTime &&
+         a->writeTime == b->writeTime;
 }

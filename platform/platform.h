@@ -74,7 +74,8 @@
   X(MessageBoxW, decltype(&::MessageBoxW))                               /* the memory notice */          \
   X(malloc, void *(*)(size_t size))                                      /* allocations tests may fail */ \
   X(free, void (*)(void *block))                                         /* what malloc gave */           \
-  X(DeviceIoControl, decltype(&::DeviceIoControl))                       /* a volume's seek penalty */
+  X(DeviceIoControl, decltype(&::DeviceIoControl))                       /* a volume's seek penalty */ \
+  X(GetFinalPathNameByHandleW, decltype(&::GetFinalPathNameByHandleW))   /* two open files told apart */
 // clang-format on
 
 // The table's type: one member per line of the list, in its order, each

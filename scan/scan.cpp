@@ -187,7 +187,10 @@ static bool stepIdentity(const DescentStep *s) {
                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    if (platformCalls.GetFileInformationByHandle(h, &info)) {
+    // A volume that gives 0 for every folder tells none apart.
+    if (platformCalls.GetFileInformationByHandle(h, &info) &&
+        info.dwVolumeSerialNumber != 0 &&
+        (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)) {
       s->volume = info.dwVolumeSerialNumber;
       s->indexHigh = info.nFileIndexHigh;
       s->indexLow = info.nFileIndexLow;

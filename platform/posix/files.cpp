@@ -93,8 +93,8 @@ bool HoldAgainstFreshErasure(int fd, struct stat *st) {
 // while another open holds path. A file that cannot be opened here is
 // left to unlink to judge.
 bool FreeToErase(const std::string &path, int *fd) {
-  *fd = PathOpen(path,
-                 O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  *fd =
+      PathOpen(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
   if (*fd < 0) return true;
   struct stat st;
   if (fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
@@ -219,6 +219,35 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
   info->ftCreationTime = FileTimeFromTimespec(st.st_ctim);
   info->ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
   return TRUE;
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD capacity,
+                                DWORD flags) {
+  PosixObject *obj = ObjectFromHandle(file, kObjectFile);
+  if (obj == nullptr) return 0;
+  if (flags != 0 || (path == nullptr && capacity != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::string link = "/proc/self/fd/" + std::to_string(obj->fd);
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink(link.c_str(), target.data(), target.size());
+    if (n < 0) {
+      SetLastErrorFromErrno(errno);
+      return 0;
+    }
+    if ((size_t)n < target.size()) {
+      target.resize((size_t)n);
+      break;
+    }
+    target.resize(target.size() * 2);
+  }
+  std::wstring wide;
+  AppendWide(target.data(), target.size(), &wide);
+  if (wide.size() + 1 > capacity) return (DWORD)(wide.size() + 1);
+  wmemcpy(path, wide.c_str(), wide.size() + 1);
+  return (DWORD)wide.size();
 }
 
 // Unlinks a file or a symbolic link (never what it points to). On error,

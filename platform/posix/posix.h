@@ -228,6 +228,12 @@ BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
 // file), not a new look-up.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 BOOL CloseHandle(HANDLE h);
+// The path of an open file as the system now names it (flags 0 only):
+// its length without the terminator, or the capacity needed when path is
+// too small, or 0 with the last error set (6 not a file handle, 87 flags,
+// or the translated errno).
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD capacity,
+                                DWORD flags);
 // Refuses a read-only file (owner write bit clear) with code 5.
 BOOL DeleteFileW(LPCWSTR path);
 // Removes an empty directory only.

@@ -207,6 +207,31 @@ TEST_F(PlatformFiles, DeleteAndRemoveDirectory) {
   EXPECT_FALSE(PathExists(sub));
 }
 
+// A file open without FILE_SHARE_DELETE cannot be erased (by this process
+// or another: the Linux stand-in locks between processes) until it is
+// closed, and its open handle names its path.
+TEST_F(PlatformFiles, AFileHeldOpenIsNotErasedAndNamesItsPath) {
+  const std::wstring f = Path(L"held.jpg");
+  ASSERT_TRUE(WriteBytes(f, "photo"));
+  HANDLE h = platformCalls.CreateFileW(f.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_FALSE(platformCalls.DeleteFileW(f.c_str()));
+  EXPECT_EQ(32u, platformCalls.GetLastError());  // ERROR_SHARING_VIOLATION
+  wchar_t small[4];
+  const DWORD need = platformCalls.GetFinalPathNameByHandleW(h, small, 4, 0);
+  ASSERT_GT(need, 4u);
+  std::wstring named(need, L'\0');
+  const DWORD n =
+      platformCalls.GetFinalPathNameByHandleW(h, named.data(), need, 0);
+  ASSERT_EQ(n + 1, need);
+  named.resize(n);
+  EXPECT_EQ(L"held.jpg", named.substr(named.size() - 8));
+  EXPECT_TRUE(platformCalls.CloseHandle(h));
+  EXPECT_TRUE(platformCalls.DeleteFileW(f.c_str()));
+}
+
 TEST(PlatformSync, CriticalSectionIsRecursiveAndExclusive) {
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
