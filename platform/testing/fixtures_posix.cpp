@@ -25,6 +25,10 @@ bool MakeSymlink(const std::wstring &target, const std::wstring &link) {
          0;
 }
 
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link) {
+  return MakeSymlink(target, link);
+}
+
 bool MakeFifo(const std::wstring &path) {
   return mkfifo(BytesFromWide(path).c_str(), 0644) == 0;
 }
