@@ -1,7 +1,9 @@
 // Fixture builders for the tests, Windows.
 #include <aclapi.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/testing/testing.h"
@@ -28,42 +30,54 @@ std::string UnixPathUnderWine(const std::wstring &path) {
   return out;
 }
 
-// Runs the Unix "ln -s target link" from Wine, which starts a Unix program
-// without a handle to wait on: the link is awaited (at most 20 s).
-bool MakeUnixLinkUnderWine(const std::wstring &target,
-                           const std::wstring &link) {
-  const std::string from = UnixPathUnderWine(target);
-  const std::string to = UnixPathUnderWine(link);
-  if (from.empty() || to.empty()) return false;
-  std::wstring cmd = L"ln -s \"" + std::wstring(from.begin(), from.end()) +
-                     L"\" \"" + std::wstring(to.begin(), to.end()) + L"\"";
+// Runs the Unix program at exe (a Wine path) with the quoted Unix paths of
+// args, which Wine starts without a handle to wait on: until done() holds
+// (at most 20 s). Returns done().
+bool RunUnixUnderWine(const wchar_t *exe, const wchar_t *flag,
+                      const std::vector<std::wstring> &args,
+                      const std::function<bool()> &done) {
+  std::wstring cmd = std::wstring(L"x ") + flag;
+  for (const std::wstring &arg : args) {
+    const std::string unix = UnixPathUnderWine(arg);
+    if (unix.empty()) return false;
+    cmd += L" \"" + std::wstring(unix.begin(), unix.end()) + L"\"";
+  }
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(L"Z:\\bin\\ln", &cmd[0], nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &si, &pi))
+  if (!CreateProcessW(exe, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &si, &pi))
     return false;
   if (pi.hProcess != nullptr) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
   }
-  for (int i = 0; i < 1000; i++) {
-    if (TsGetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES)
-      return true;
-    Sleep(20);
-  }
-  return false;
+  for (int i = 0; i < 1000 && !done(); i++) Sleep(20);
+  return done();
+}
+
+bool Exists(const std::wstring &path) {
+  return TsGetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
 
 bool MakeFolderLink(const std::wstring &target, const std::wstring &link) {
-  if (RunningUnderWine()) return MakeUnixLinkUnderWine(target, link);
+  if (RunningUnderWine())
+    return RunUnixUnderWine(L"Z:\\bin\\ln", L"-s", {target, link},
+                            [&] { return Exists(link); });
   return CreateSymbolicLinkW(
              link.c_str(), target.c_str(),
              SYMBOLIC_LINK_FLAG_DIRECTORY |
                  SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+}
+
+bool RemoveFolderLink(const std::wstring &link) {
+  if (RunningUnderWine())
+    return RunUnixUnderWine(L"Z:\\bin\\rm", L"-f", {link},
+                            [&] { return !Exists(link); });
+  return RemoveDirectoryW(link.c_str()) != 0;
 }
 
 bool SetUnreadable(const std::wstring &path) {

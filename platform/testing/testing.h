@@ -91,6 +91,9 @@ bool MakeSymlink(const std::wstring &target, const std::wstring &link);
 // lists as a folder reparse point of tag 0), elsewhere on Windows a folder
 // symbolic link. Returns false where none can be made.
 bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
+// Removes such a link, never its target (RemoveTree cannot remove a Unix
+// link to a folder under Wine). Returns false when it stays.
+bool RemoveFolderLink(const std::wstring &link);
 // A named pipe (FIFO) at path. Returns false where there are none.
 bool MakeFifo(const std::wstring &path);
 

@@ -89,6 +89,7 @@ TEST_F(PurgeTest, LinkToAFolderOutsideChangesNothingThere) {
     EXPECT_TRUE(PathExists(p)) << P(p);
   std::string bytes;
   EXPECT_TRUE(ReadBytes(a, &bytes) && bytes == "picture");
+  EXPECT_TRUE(RemoveFolderLink(At("src/link"))) << "fixture";
 }
 
 // A copy in a recycle bin is never the kept copy: the bin is not entered,
