@@ -146,6 +146,7 @@ int RunSearch(void) {
   releaseParms();
   (void)ReportFlushLost();  // the summary line tells a lost report
   if (!stop) {
+    OnlineOnlyNotice();
     ProgressSummary();
     endOfRunChecks();
   }

@@ -128,3 +128,15 @@ void FolderUnread(const wchar_t *dir, DWORD code) {
   PrintErrW(line.c_str());
   platformCalls.SetLastError(code);
 }
+
+void OnlineOnlyNotice(void) {
+  const uint32_t n = progress.onlineUnread;
+  if (n == 0) return;
+  const std::wstring line =
+      L"TwinSift: " + std::to_wstring(n) +
+      (n == 1 ? L" online-only file was not read (it would have been "
+                L"downloaded).\n"
+              : L" online-only files were not read (they would have been "
+                L"downloaded).\n");
+  PrintErrW(line.c_str());
+}

@@ -109,6 +109,12 @@ int ReportFlushLost(void);
 // Called on the main thread only. Can't fail.
 void FolderUnread(const wchar_t *dir, DWORD code);
 
+// ---- Online-only files ----
+// When the scans met online-only files (progress.onlineUnread), one
+// line on standard error that says how many were not read; else nothing.
+// Called once, at the end of the search. Can't fail.
+void OnlineOnlyNotice(void);
+
 // ---- Memory exhausted ----
 // Ends the run: the report written out as far as it goes, one line on
 // standard error, and the exit code EXIT_NO_MEMORY (EXIT_REPORT_LOST when
@@ -164,6 +170,7 @@ struct Progress {
   uint32_t dirsAtStart;    // cntDirsRemoved when the run began
   int32_t reportLost;      // a write of the report failed: the run stopped
   uint32_t foldersUnread;  // folders that could not be listed or entered
+  uint32_t onlineUnread;   // online-only files, never opened
 };
 
 extern Progress progress;
@@ -196,9 +203,9 @@ void ProgressClearText(uint32_t width, wchar_t *buf);
 // When the status line's rule holds, one line on standard error after the
 // search (its purge included): the files scanned, the sets reported, their
 // "del " copies and bytes, with -d the copies erased and the directories
-// removed, and the folders that could not be read. Standard output never
-// changes.
-#define kSummaryTextCap 240
+// removed, the folders that could not be read and the online-only files not
+// read. Standard output never changes.
+#define kSummaryTextCap 320
 
 // Counts one block of the report: its "del " copies, their bytes, and how
 // many of them were erased. Can't fail.
@@ -207,7 +214,7 @@ void ProgressSetReported(uint32_t copies, uint64_t bytes, uint32_t erased);
 void ProgressSummary(void);
 // Into buf (capacity kSummaryTextCap), the summary line with its line end,
 // the erasure part only when erasing, the folders that could not be read
-// when there were any, and the stop when the report was lost; dirsRemoved
-// is this run's count. Can't fail.
+// and the online-only files not read when there were any, and the stop when the
+// report was lost; dirsRemoved is this run's count. Can't fail.
 void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
                          wchar_t *buf);

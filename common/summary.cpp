@@ -95,6 +95,12 @@ void ProgressSummaryText(const Progress *p, int erasing, uint32_t dirsRemoved,
     AppendCounted(buf, &at, p->foldersUnread, L"folder", L"folders");
     Append(buf, &at, L" could not be read");
   }
+  if (p->onlineUnread != 0) {
+    Append(buf, &at, L", ");
+    AppendCounted(buf, &at, p->onlineUnread, L"online-only file",
+                  L"online-only files");
+    Append(buf, &at, L" not read");
+  }
   if (p->reportLost)
     Append(buf, &at, L", stopped: the report could not be written");
   Append(buf, &at, L"\n");

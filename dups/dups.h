@@ -36,6 +36,8 @@ struct HashPassReads {
 };
 extern HashPassReads hashPassReads;
 
+// The purge: a folder link, a recycle bin and a link among the files are
+// never entered or erased, and count as holding data.
 uint64_t SumDirFileSizes(const wchar_t *dir, int erase);
 uint64_t PurgeEmptyDirs(const wchar_t *dir);
 // Destinations are read-only, also where one lies inside the source or is

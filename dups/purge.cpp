@@ -13,10 +13,6 @@
 
 namespace {
 
-bool isDotOrDotDot(const wchar_t *name) {
-  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
 uint64_t entrySize(const WIN32_FIND_DATAW *fd) {
   return (static_cast<uint64_t>(fd->nFileSizeHigh) << 32) | fd->nFileSizeLow;
 }
@@ -70,26 +66,29 @@ bool isKept(const DescentStep *step) {
 }
 
 // Purges one subdirectory and removes it when nothing is left under it.
-// A directory link back into the current descent path, or a destination's
-// directory, is not entered and counts as holding data, so neither it nor
-// its ancestors are removed.
+// A destination's directory is not entered and counts as holding data, so
+// neither it nor its ancestors are removed.
 uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
                     const DescentStep *up) {
   wchar_t *child = childPath(dir, fd->cFileName);
   DescentStep step = {child, up, 0, 0, 0, 0};
-  uint64_t sub = 1;
-  if (isKept(&step)) {
-    // A destination: not entered, not removed.
-  } else if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-             !DescentLoopsBack(&step)) {
-    sub = purgeTree(child, &step);
-  }
+  const uint64_t sub = isKept(&step) ? 1 : purgeTree(child, &step);
   if (sub == 0) {
     PrintW(L"rd  \"%ls\"\n", ShowPath(child, 1).c_str());
     if (options.Delete) RemoveEmptyDir(child, 0);
   }
   free(child);
   return sub;
+}
+
+// What a directory entry of dir holds for the purge: a folder link or a
+// recycle bin is not entered and counts as data (it and its folder stay);
+// "." and ".." hold nothing.
+uint64_t subdirectoryData(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
+                          const DescentStep *up) {
+  if (EntersSubdirectory(dir, fd)) return purgeChild(dir, fd, up);
+  const wchar_t *name = fd->cFileName;
+  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0 ? 0 : 1;
 }
 
 // Once the report is lost the purge ends: what is left counts as data, so
@@ -108,10 +107,8 @@ uint64_t purgeTree(const wchar_t *dir, const DescentStep *up) {
   free(pattern);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      if ((fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !isDotOrDotDot(fd->cFileName)) {
-        total += purgeChild(dir, fd, up);
-      }
+      if (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        total += subdirectoryData(dir, fd, up);
     } while (platformCalls.FindNextFileW(find, fd));
     code = platformCalls.GetLastError();
     (void)platformCalls.FindClose(find);  // nothing to do if it fails
@@ -158,7 +155,9 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     uint64_t size = entrySize(&fd);
-    if (size == 0 && isRunOutputFile(dir, fd.cFileName)) size = 1;
+    // A link is kept: never erased, and its folder stays.
+    if (size == 0 && (IsLink(&fd) || isRunOutputFile(dir, fd.cFileName)))
+      size = 1;
     total += size;
     if (size == 0 && erase) eraseZeroSizeFile(dir, fd.cFileName);
   } while (platformCalls.FindNextFileW(find, &fd));

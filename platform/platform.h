@@ -137,6 +137,14 @@ void PrintErrW(const wchar_t *text);
 int StdStreamIdentity(int stream, DWORD *volume, DWORD *indexHigh,
                       DWORD *indexLow);
 
+// 1 when name, an entry of the folder parentPath, is a folder where the
+// system or the desktop keeps deleted files or its own records: the scan and
+// the purge never enter it. Both builds: "$RECYCLE.BIN", "RECYCLER" and
+// "System Volume Information" in any letter case. Linux also: ".Trash",
+// ".Trash-<digits>", and "Trash" in a folder "share" whose parent is
+// ".local". Can't fail.
+int IsRecycleBinName(const wchar_t *parentPath, const wchar_t *name);
+
 // 1 when c introduces a switch argument: '-' on both builds, '/' on Windows
 // only (on Linux a leading '/' starts an absolute path). Can't fail.
 int IsSwitchPrefix(wchar_t c);

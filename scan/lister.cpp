@@ -23,15 +23,9 @@ std::wstring join(const std::wstring &dir, const wchar_t *tail) {
   return buf.data();
 }
 
-bool isDotOrDotDot(const wchar_t *name) {
-  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
-// One directory of the descent path: its subdirectory search, and its
-// step for telling links that loop back.
+// One directory of the descent path, and its subdirectory search.
 struct Level {
   std::wstring dir;
-  DescentStep step;
   HANDLE find = INVALID_HANDLE_VALUE;
   bool started = false;  // the subdirectory search was begun
   bool failed = false;   // a failed listing of dir was named
@@ -42,7 +36,7 @@ struct Walk {
   ListSink sink;
   ListedChunk chunk;
   WIN32_FIND_DATAW fd;
-  std::deque<Level> stack;  // stable places: steps point at their parents
+  std::deque<Level> stack;
 };
 
 void handOver(Walk *w) {
@@ -104,22 +98,19 @@ DWORD listFiles(Walk *w, const std::wstring &dir) {
 }
 
 // Lists a directory's files, then, with Recurse, puts it on the stack so
-// that its subdirectories are walked next. Only the top directory (up
-// null) is looked up: a subdirectory is one by its listing. known: its
-// step's identity, when already looked up.
-void enter(Walk *w, std::wstring dir, const DescentStep *up,
-           const DescentStep *known) {
+// that its subdirectories are walked next. Only the top directory is looked
+// up (a link given as the parameter is followed): a subdirectory is one by
+// its listing.
+void enter(Walk *w, std::wstring dir, bool top) {
   w->chunk = ListedChunk{};
   w->chunk.dir = dir;
-  w->chunk.isDir = up != nullptr || dir.empty() || IsADir(dir.c_str());
+  w->chunk.isDir = !top || dir.empty() || IsADir(dir.c_str());
   const bool failed = w->chunk.isDir && listFiles(w, dir) != 0;
   handOver(w);
   if (!w->chunk.isDir || !options.Recurse) return;
   w->stack.emplace_back();
   Level &l = w->stack.back();
   l.dir = std::move(dir);
-  l.step = known != nullptr ? *known : DescentStep{nullptr, up, 0, 0, 0, 0};
-  l.step.dir = l.dir.c_str();
   l.failed = failed;
 }
 
@@ -158,7 +149,8 @@ bool nextEntry(Walk *w, Level *l) {
 }
 
 // Walks every subdirectory of the stack's top, each one whole before the
-// next (depth first), whatever the filter says.
+// next (depth first), whatever the filter says. Folder links and recycle
+// bins are not entered.
 void walkStack(Walk *w) {
   while (!w->stack.empty()) {
     Level &top = w->stack.back();
@@ -166,16 +158,10 @@ void walkStack(Walk *w) {
       w->stack.pop_back();
       continue;
     }
-    const DWORD attr = w->fd.dwFileAttributes;
-    if (!(attr & FILE_ATTRIBUTE_DIRECTORY) || isDotOrDotDot(w->fd.cFileName))
+    if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !EntersSubdirectory(top.dir.c_str(), &w->fd))
       continue;
-    std::wstring child = join(top.dir, w->fd.cFileName);
-    DescentStep step = {child.c_str(), &top.step, 0, 0, 0, 0};
-    // A link that leads nowhere, or back up the path, is not entered.
-    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        (!IsADir(child.c_str()) || DescentLoopsBack(&step)))
-      continue;
-    enter(w, std::move(child), &top.step, &step);
+    enter(w, join(top.dir, w->fd.cFileName), false);
   }
 }
 
@@ -185,7 +171,7 @@ void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink) {
   auto w = std::make_unique<Walk>();
   w->filter = filter[0] != L'\0' ? filter : L"*";
   w->sink = sink;
-  enter(w.get(), dir, nullptr, nullptr);
+  enter(w.get(), dir, true);
   walkStack(w.get());
 }
 

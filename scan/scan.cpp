@@ -32,11 +32,16 @@ struct ScanState {
   WIN32_FIND_DATAW fd = {};
 };
 
-// The entry takes part in the comparison: a non-empty regular file, hidden
-// and system files only with -a, in destination mode only a known size.
+// The entry takes part in the comparison: a non-empty regular file kept on
+// this disk, hidden and system files only with -a, in destination mode only
+// a known size. An online-only file is counted.
 bool takeEntry(const WIN32_FIND_DATAW *fd, bintree *tree, linklist *src) {
   if (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   if (findDataSize(fd) == 0) return false;
+  if (IsOnlineOnly(fd)) {
+    progress.onlineUnread++;
+    return false;
+  }
   if (!options.All &&
       (fd->dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
     return false;
@@ -238,11 +243,23 @@ bool DirectoryHolds(const wchar_t *outer, const wchar_t *inner) {
   return false;
 }
 
-// True when a directory link leads back into the current descent path.
-bool DescentLoopsBack(const DescentStep *target) {
-  if (!stepIdentity(target)) return false;
-  for (const DescentStep *s = target->up; s != nullptr; s = s->up) {
-    if (SameDirectory(s, target)) return true;
-  }
-  return false;
+bool IsLink(const WIN32_FIND_DATAW *fd) {
+  if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  const DWORD tag = fd->dwReserved0;
+  const bool cloud = (tag & ~static_cast<DWORD>(IO_REPARSE_TAG_CLOUD_MASK)) ==
+                     static_cast<DWORD>(IO_REPARSE_TAG_CLOUD);
+  return !cloud && tag != static_cast<DWORD>(IO_REPARSE_TAG_DEDUP) &&
+         tag != static_cast<DWORD>(IO_REPARSE_TAG_WOF);
+}
+
+bool EntersSubdirectory(const wchar_t *dir, const WIN32_FIND_DATAW *fd) {
+  const wchar_t *name = fd->cFileName;
+  if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return false;
+  return !IsLink(fd) && !IsRecycleBinName(dir, name);
+}
+
+bool IsOnlineOnly(const WIN32_FIND_DATAW *fd) {
+  const DWORD remote = FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS |
+                       FILE_ATTRIBUTE_RECALL_ON_OPEN | FILE_ATTRIBUTE_OFFLINE;
+  return (fd->dwFileAttributes & remote) != 0;
 }

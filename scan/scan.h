@@ -14,19 +14,32 @@ struct SizeGroup {
 // Releases the group's list with its records, then the group. Can't fail.
 void SizeGroupRelease(SizeGroup *group);
 
-// One directory on the current descent path of a scan or a purge. Its
-// identity is looked up only when a directory link is met.
+// True when a listing entry is a link: a reparse point whose tag is not one
+// of storage (a cloud file's placeholder, a deduplicated or WOF-compressed
+// file). Junctions, mounted volumes, symbolic links, an unknown tag and the
+// tag 0 (Wine's, and the Linux build's symbolic link) are links. The scan
+// and the purge never enter a folder link, and the purge keeps every link.
+// Can't fail.
+bool IsLink(const WIN32_FIND_DATAW *fd);
+
+// True when the scan and the purge enter the subdirectory entry fd of the
+// folder dir: no link, no recycle bin (IsRecycleBinName), not "." or "..".
+// Can't fail.
+bool EntersSubdirectory(const wchar_t *dir, const WIN32_FIND_DATAW *fd);
+
+// True when a file entry is online-only: its data would be downloaded when
+// it is read (a cloud file not kept on this disk). It is never opened or
+// recorded. Can't fail.
+bool IsOnlineOnly(const WIN32_FIND_DATAW *fd);
+
+// A directory of a scan or a purge, with its identity looked up at its
+// first comparison.
 struct DescentStep {
   const wchar_t *dir;
   const DescentStep *up;
   mutable int known;  // 0 not looked up, 1 valid, -1 unavailable
   mutable DWORD volume, indexHigh, indexLow;
 };
-
-// True when target (a directory reached through a link) is the same
-// directory, by file-system identity, as one already on its descent path:
-// entering it would loop. Can't fail; an unknown identity counts as no loop.
-bool DescentLoopsBack(const DescentStep *target);
 
 // True when a and b are the same directory by file-system identity (each
 // looked up once). Can't fail; an unknown identity counts as different.

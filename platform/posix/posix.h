@@ -34,6 +34,7 @@
 //   progress.cpp  StderrIsTerminal, StdoutIsTerminal, PrintErrW (isatty)
 //   showpath.cpp  ShowPath
 //   encoding.cpp  WideFromBytes, BytesFromWide
+//   bins.cpp      IsRecycleBinName (with platform/shared/bins.cpp)
 #pragma once
 
 #include <pthread.h>
@@ -84,6 +85,21 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+// Never given here: the entries of other file systems' listings that tests
+// stand in for (online-only files).
+#define FILE_ATTRIBUTE_OFFLINE 0x1000u
+#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x40000u
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x400000u
+
+// ---- Reparse tags (dwReserved0 of a reparse point's listing entry) ----
+// The listings here give 0 for a symbolic link (as Wine does); the others
+// are met in tests of other file systems' listings.
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+#define IO_REPARSE_TAG_DEDUP 0x80000013u
+#define IO_REPARSE_TAG_WOF 0x80000017u
+#define IO_REPARSE_TAG_CLOUD 0x9000001Au
+#define IO_REPARSE_TAG_CLOUD_MASK 0x0000F000u
 
 #define GENERIC_READ 0x80000000u
 #define FILE_SHARE_READ 0x1u
@@ -153,6 +169,7 @@ struct WIN32_FIND_DATAW {
   FILETIME ftLastWriteTime;
   DWORD nFileSizeHigh;
   DWORD nFileSizeLow;
+  DWORD dwReserved0;  // a reparse point's tag; always 0 here
   WCHAR cFileName[MAX_PATH];
 };
 

@@ -25,6 +25,14 @@ bool MakeSymlink(const std::wstring &target, const std::wstring &link) {
          0;
 }
 
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link) {
+  return MakeSymlink(target, link);
+}
+
+bool RemoveFolderLink(const std::wstring &link) {
+  return unlink(BytesFromWide(link).c_str()) == 0;
+}
+
 bool MakeFifo(const std::wstring &path) {
   return mkfifo(BytesFromWide(path).c_str(), 0644) == 0;
 }

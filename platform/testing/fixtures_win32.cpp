@@ -1,6 +1,10 @@
 // Fixture builders for the tests, Windows.
 #include <aclapi.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 #include "platform/testing/testing.h"
 
@@ -13,7 +17,68 @@ bool RunningUnderWine() {
          GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// The Unix path Wine keeps for path, or an empty string. Can't fail.
+std::string UnixPathUnderWine(const std::wstring &path) {
+  using ToUnix = char *(CDECL *)(const wchar_t *path);
+  const auto toUnix =
+      reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(GetProcAddress(
+          GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char *unix = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+  if (unix == nullptr) return std::string();
+  std::string out = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return out;
+}
+
+// Runs the Unix program at exe (a Wine path) with the quoted Unix paths of
+// args, which Wine starts without a handle to wait on: until done() holds
+// (at most 20 s). Returns done().
+bool RunUnixUnderWine(const wchar_t *exe, const wchar_t *flag,
+                      const std::vector<std::wstring> &args,
+                      const std::function<bool()> &done) {
+  std::wstring cmd = std::wstring(L"x ") + flag;
+  for (const std::wstring &arg : args) {
+    const std::string unix = UnixPathUnderWine(arg);
+    if (unix.empty()) return false;
+    cmd += L" \"" + std::wstring(unix.begin(), unix.end()) + L"\"";
+  }
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(exe, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &si, &pi))
+    return false;
+  if (pi.hProcess != nullptr) {
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  for (int i = 0; i < 1000 && !done(); i++) Sleep(20);
+  return done();
+}
+
+bool Exists(const std::wstring &path) {
+  return TsGetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
+
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link) {
+  if (RunningUnderWine())
+    return RunUnixUnderWine(L"Z:\\bin\\ln", L"-s", {target, link},
+                            [&] { return Exists(link); });
+  return CreateSymbolicLinkW(
+             link.c_str(), target.c_str(),
+             SYMBOLIC_LINK_FLAG_DIRECTORY |
+                 SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+}
+
+bool RemoveFolderLink(const std::wstring &link) {
+  if (RunningUnderWine())
+    return RunUnixUnderWine(L"Z:\\bin\\rm", L"-f", {link},
+                            [&] { return !Exists(link); });
+  return RemoveDirectoryW(link.c_str()) != 0;
+}
 
 bool SetUnreadable(const std::wstring &path) {
   if (RunningUnderWine()) return false;

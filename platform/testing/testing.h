@@ -86,6 +86,14 @@ bool MakeHardLink(const std::wstring &existing, const std::wstring &link);
 // A symbolic link at link pointing to target. Returns false where links
 // cannot be made.
 bool MakeSymlink(const std::wstring &target, const std::wstring &link);
+// A link at link to the folder target, as the system's own tools make one:
+// Linux a symbolic link; Windows under Wine a Unix symbolic link (which Wine
+// lists as a folder reparse point of tag 0), elsewhere on Windows a folder
+// symbolic link. Returns false where none can be made.
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
+// Removes such a link, never its target (RemoveTree cannot remove a Unix
+// link to a folder under Wine). Returns false when it stays.
+bool RemoveFolderLink(const std::wstring &link);
 // A named pipe (FIFO) at path. Returns false where there are none.
 bool MakeFifo(const std::wstring &path);
 

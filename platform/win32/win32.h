@@ -16,6 +16,14 @@
 #include <cstddef>
 #include <string>
 
+// Attributes of online-only files that the headers may not name yet.
+#ifndef FILE_ATTRIBUTE_RECALL_ON_OPEN
+#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x40000
+#endif
+#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x400000
+#endif
+
 // ---- Paths longer than the plain calls take ----
 // The path-taking calls of the table of platform calls are the wrappers of
 // platform/win32/longpath.cpp, which hand a path the plain call would refuse

@@ -72,4 +72,38 @@ TEST_F(PurgeTest, DestinationInsideTheSourceIsLeftAsItIs) {
   EXPECT_FALSE(PathExists(At("src/tmp")));
 }
 
+// A link to a folder outside the source is neither entered nor erased:
+// nothing outside the source changes, and the link's folder stays. Under
+// Wine the link is a Unix one, listed as a folder reparse point of tag 0.
+TEST_F(PurgeTest, LinkToAFolderOutsideChangesNothingThere) {
+  const auto b = MakeFile("src/zz/b.jpg", "picture");
+  const auto a = MakeFile("outside/a.jpg", "picture");
+  const auto empty = MakeEmptyFile("outside/empty.txt");
+  MakeSubdir("outside/sub");
+  ASSERT_TRUE(MakeFolderLink(At("outside"), At("src/link"))) << "fixture";
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src")});
+  EXPECT_EQ(r.out, Lines({""}));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.exitCode, 0);
+  for (const auto &p : {b, a, empty, At("outside/sub"), At("src/link")})
+    EXPECT_TRUE(PathExists(p)) << P(p);
+  std::string bytes;
+  EXPECT_TRUE(ReadBytes(a, &bytes) && bytes == "picture");
+  EXPECT_TRUE(RemoveFolderLink(At("src/link"))) << "fixture";
+}
+
+// A copy in a recycle bin is never the kept copy: the bin is not entered,
+// so the source's copy has no match and stays. A bin in the source keeps
+// its folder.
+TEST_F(PurgeTest, RecycleBinsAreNeitherMatchedNorPurged) {
+  const auto a = MakeFile("src/a.jpg", "picture");
+  const auto binned =
+      MakeFile("dest/$RECYCLE.BIN/S-1-5-21/$R0A1B2C.jpg", "picture");
+  const auto z = MakeEmptyFile("src/old/$Recycle.Bin/z");
+  RunResult r = RunTwinSift({L"-r", L"-d", At("src"), At("dest")});
+  EXPECT_EQ(r.out, Lines({""}));
+  EXPECT_EQ(r.exitCode, 0);
+  for (const auto &p : {a, binned, z}) EXPECT_TRUE(PathExists(p)) << P(p);
+}
+
 }  // namespace

@@ -614,6 +614,9 @@ struct Model {
     const std::vector<RelPath> entries = Children(dir, true);
     uint64_t own = 0;
     for (const RelPath &e : entries) own += Size(fs.at(e));
+    // A link is kept: it counts as data, so its folder stays.
+    for (const RelPath &e : entries)
+      if (fs.at(e).kind == NodeKind::kSymlink) own++;
     if (own == 0) {
       for (const RelPath &e : entries) {
         if (fs.at(e).kind == NodeKind::kDir) continue;

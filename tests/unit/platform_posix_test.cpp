@@ -197,6 +197,7 @@ TEST_F(PosixFiles, EntriesCarryWindowsAttributesAndSizes) {
   for (const wchar_t *link : {L"link", L"dangling"}) {
     EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT, found[link].dwFileAttributes);
     EXPECT_EQ(0u, found[link].nFileSizeLow);
+    EXPECT_EQ(0u, found[link].dwReserved0);  // Wine's tag for a Unix link
   }
   for (const wchar_t *dot : {L".", L".."}) {
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, found[dot].dwFileAttributes);
@@ -491,4 +492,28 @@ TEST_F(PosixFiles, SeekPenaltyQueryAnswersOrFailsWithItsCode) {
   EXPECT_FALSE(DeviceIoControl(nullptr, IOCTL_STORAGE_QUERY_PROPERTY, &query,
                                sizeof(query), &d, sizeof(d), &got, nullptr));
   EXPECT_EQ(GetLastError(), 6u);
+}
+
+// The desktop's trash folders, besides the Windows bins of both builds.
+TEST(PosixBins, TrashFoldersOfVolumesAndHomes) {
+  const struct {
+    const wchar_t *parent, *name;
+    int bin;
+  } kNames[] = {
+      {L"/media/card", L".Trash", 1},
+      {L"/media/card", L".Trash-1000", 1},
+      {L"/media/card", L".Trash-", 0},
+      {L"/media/card", L".Trash-10x", 0},
+      {L"/media/card", L".trash", 0},
+      {L"/home/ann/.local/share", L"Trash", 1},
+      {L"/home/ann/.local/share/", L"Trash", 1},
+      {L".local/share", L"Trash", 1},
+      {L"/home/ann/share", L"Trash", 0},
+      {L"/home/ann/.local/share", L"trash", 0},
+      {L"/home/ann/x.local/share", L"Trash", 0},
+      {L"/", L"Trash", 0},
+  };
+  for (const auto &n : kNames)
+    EXPECT_EQ(IsRecycleBinName(n.parent, n.name), n.bin)
+        << BytesFromWide(n.parent) << " " << BytesFromWide(n.name);
 }

@@ -323,3 +323,14 @@ TEST(PlatformText, SwitchPrefixDash) {
   EXPECT_FALSE(IsSwitchPrefix(L'a'));
   EXPECT_FALSE(IsSwitchPrefix(L'\\'));
 }
+
+// The Windows bins, in any letter case, on both builds; only whole names.
+TEST(PlatformBins, WindowsBinsInAnyCase) {
+  for (const wchar_t *name :
+       {L"$RECYCLE.BIN", L"$Recycle.Bin", L"RECYCLER", L"recycler",
+        L"System Volume Information", L"SYSTEM VOLUME INFORMATION"})
+    EXPECT_EQ(IsRecycleBinName(L"D:\\", name), 1);
+  for (const wchar_t *name : {L"RECYCLE.BIN", L"$RECYCLE.BIN2", L"RECYCLE",
+                              L"System Volume", L"", L"photos"})
+    EXPECT_EQ(IsRecycleBinName(L"D:\\", name), 0);
+}

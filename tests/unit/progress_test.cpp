@@ -97,11 +97,23 @@ TEST(SummaryLine, CountsGroupedByThousandsAndBytesInBinaryUnits) {
             L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
             L"(34.5 MiB), 18 erased, 3 directories removed, 2 folders could "
             L"not be read\n");
+  p.onlineUnread = 3;
   p.reportLost = 1;
   EXPECT_EQ(Summary(p, 1, 3),
             L"TwinSift: 1,234,567 files scanned, 12 sets, 20 copies to erase "
             L"(34.5 MiB), 18 erased, 3 directories removed, 2 folders could "
-            L"not be read, stopped: the report could not be written\n");
+            L"not be read, 3 online-only files not read, stopped: the report "
+            L"could not be written\n");
+  // The longest line there can be fits whole.
+  p = Progress{};
+  p.filesScanned = p.setsReported = p.copiesToErase = p.copiesErased =
+      p.foldersUnread = p.onlineUnread = UINT32_MAX;
+  p.bytesToErase = UINT64_MAX;
+  p.reportLost = 1;
+  const std::wstring longest = Summary(p, 1, UINT32_MAX);
+  const std::wstring end = L"stopped: the report could not be written\n";
+  ASSERT_GT(longest.size(), end.size());
+  EXPECT_EQ(longest.substr(longest.size() - end.size()), end);
 }
 
 TEST(SummaryLine, OneOfEachIsSingular) {
@@ -115,9 +127,10 @@ TEST(SummaryLine, OneOfEachIsSingular) {
             L"TwinSift: 1 file scanned, 1 set, 1 copy to erase (1 byte), "
             L"1 erased, 1 directory removed\n");
   p.foldersUnread = 1;
+  p.onlineUnread = 1;
   EXPECT_EQ(Summary(p, 0),
             L"TwinSift: 1 file scanned, 1 set, 1 copy to erase (1 byte), "
-            L"1 folder could not be read\n");
+            L"1 folder could not be read, 1 online-only file not read\n");
   p.filesScanned = 999;
   p.setsReported = 1000;
   EXPECT_EQ(Summary(p, 0).substr(0, 41),
