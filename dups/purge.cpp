@@ -40,7 +40,7 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
 void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
   wchar_t *path = childPath(dir, name);
   if (options.Verbose) PrintW(L"REM Erase zero size file\n");
-  PrintW(L"del \"%ls\"\n", ShowPath(path, 1).c_str());
+  PrintW(L"del \"%ls\"\n", ShowPath(path, 2).c_str());
   if (options.Delete) EraseFile(path);
   free(path);
 }
@@ -76,7 +76,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
     sub = purgeTree(child, &step);
   }
   if (sub == 0) {
-    PrintW(L"rd  \"%ls\"\n", ShowPath(child, 1).c_str());
+    PrintW(L"rd  \"%ls\"\n", ShowPath(child, 2).c_str());
     if (options.Delete) RemoveEmptyDir(child, 0);
   }
   free(child);

@@ -57,8 +57,9 @@ bool ChildPipe(HANDLE *readEnd, HANDLE *writeEnd) {
 bool StartChild(std::wstring *cmd, const std::wstring &cwd, HANDLE out,
                 HANDLE err, PROCESS_INFORMATION *pi) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE nul = TsCreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
-                             OPEN_EXISTING, 0, nullptr);
+  // The null device by its device name (the wrappers would reach a file).
+  HANDLE nul = CreateFileW(L"\\\\.\\NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+                           OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
