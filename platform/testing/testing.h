@@ -89,9 +89,10 @@ bool MakeSymlink(const std::wstring &target, const std::wstring &link);
 // shell). Returns false where there are none.
 bool MakeFifo(const std::wstring &path);
 // Runs the Linux shell on script, with paths as $1, $2... each given by its
-// Linux name (Windows: only under Wine, the paths turned into the names
-// behind them), so that a fixture can make what Windows cannot name.
-// Returns false where there is no Linux shell or the script fails.
+// Linux name (Windows: only under Wine, each path turned into the name
+// behind it, so it should hold ordinary names only), so that a script can
+// make what Windows cannot name. Returns false where there is no Linux
+// shell or the script fails.
 bool RunLinuxShell(const std::string &script,
                    const std::vector<std::wstring> &paths);
 
