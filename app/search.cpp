@@ -86,7 +86,7 @@ void purgeSource(const wchar_t *srcDir) {
   PrintW(L"\n");
   if (!IsADir(srcDir)) return;
   if (PurgeEmptyDirs(srcDir) == 0) {
-    PrintW(L"rd  \"%ls\"\n", ShowPath(srcDir, 1).c_str());
+    PrintW(L"rd  \"%ls\"\n", ShowPath(srcDir, 2).c_str());
     RemoveEmptyDir(srcDir, 1);
   }
 }

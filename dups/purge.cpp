@@ -45,7 +45,7 @@ bool listingFailed(DWORD code) {
 void eraseZeroSizeFile(const wchar_t *dir, const wchar_t *name) {
   wchar_t *path = childPath(dir, name);
   if (options.Verbose) PrintW(L"REM Erase zero size file\n");
-  PrintW(L"del \"%ls\"\n", ShowPath(path, 1).c_str());
+  PrintW(L"del \"%ls\"\n", ShowPath(path, 2).c_str());
   if (options.Delete) EraseFile(path);
   free(path);
 }
@@ -74,7 +74,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
   DescentStep step = {child, up, 0, 0, 0, 0};
   const uint64_t sub = isKept(&step) ? 1 : purgeTree(child, &step);
   if (sub == 0) {
-    PrintW(L"rd  \"%ls\"\n", ShowPath(child, 1).c_str());
+    PrintW(L"rd  \"%ls\"\n", ShowPath(child, 2).c_str());
     if (options.Delete) RemoveEmptyDir(child, 0);
   }
   free(child);

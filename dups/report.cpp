@@ -223,8 +223,9 @@ void printBlock(const std::vector<BlockLine> &lines) {
   uint64_t bytes = 0;
   for (const BlockLine &l : lines) {
     cntFilesDuplicates++;
-    PrintW(L"%ls\"%ls\"\n", l.verdict == kErase ? L"del " : L"REM ",
-           ShowPath(FileRecordPathHere(l.x), 1).c_str());
+    const bool erase = l.verdict == kErase;
+    PrintW(L"%ls\"%ls\"\n", erase ? L"del " : L"REM ",
+           ShowPath(FileRecordPathHere(l.x), erase ? 2 : 1).c_str());
     l.x->fDisplayed = 1;
     if (l.verdict != kErase) continue;
     copies++;

@@ -113,9 +113,12 @@ DWORD PrintFlush(void);
 DWORD PrintWriteError(void);
 
 // How the report shows a path, so that no name can break the report.
-// commandLine: the path stands in a "del ", "REM ", "del" or "rd" line that
-// cmd may run from a saved report. Windows: '%' is doubled in such lines
-// (cmd expands it even inside quotes), nothing else changes. Linux: every
+// commandLine: 0 for other lines; 1 for a "REM " line and 2 for a "del " or
+// "rd " line, which cmd may run from a saved report. Windows: '%' is doubled
+// in such lines (cmd expands it even inside quotes); a line cmd runs shows
+// the "\\?\" form of a path that has a reserved device name (CON, aux.txt,
+// COM1.jpg...) or a name ending in a dot or a space in any component, so
+// that cmd reaches the file itself; nothing else changes. Linux: every
 // character that could end or fake a line or the quoted path (control
 // characters, '"', '\\', U+0085, U+2028, U+2029) is written as \\xHH per
 // UTF-8 byte, in every line. Ordinary names come out unchanged. Can't fail.

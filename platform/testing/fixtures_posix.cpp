@@ -40,3 +40,11 @@ bool MakeFifo(const std::wstring &path) {
 void *HoldFileExclusively(const std::wstring &) { return nullptr; }
 
 void ReleaseFileHold(void *) {}
+
+bool RunLinuxShell(const std::string &script,
+                   const std::vector<std::wstring> &paths) {
+  std::vector<std::wstring> args = {L"-c", WideFromBytes(script), L"sh"};
+  args.insert(args.end(), paths.begin(), paths.end());
+  ProcessResult run;
+  return RunProcess(L"/bin/sh", args, L"", &run) && run.exitCode == 0;
+}

@@ -59,6 +59,14 @@ bool RunUnixUnderWine(const wchar_t *exe, const wchar_t *flag,
 
 bool Exists(const std::wstring &path) {
   return TsGetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+std::wstring WideFromUtf8(const std::string &text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(),
+                                    nullptr, 0);
+  std::wstring wide(n > 0 ? n : 0, L'\0');
+  if (n > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &wide[0], n);
+  }
+  return wide;
 }
 
 }  // namespace
@@ -103,7 +111,27 @@ bool MakeHardLink(const std::wstring &existing, const std::wstring &link) {
 
 bool MakeSymlink(const std::wstring &, const std::wstring &) { return false; }
 
-bool MakeFifo(const std::wstring &) { return false; }
+bool MakeFifo(const std::wstring &path) {
+  return RunLinuxShell("mkfifo \"$1\"", {path});
+}
+
+bool RunLinuxShell(const std::string &script,
+                   const std::vector<std::wstring> &paths) {
+  typedef char *(CDECL * UnixName)(LPCWSTR);
+  const auto unixName =
+      reinterpret_cast<UnixName>(reinterpret_cast<void *>(GetProcAddress(
+          GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return false;
+  std::vector<std::wstring> args = {L"-c", WideFromUtf8(script), L"sh"};
+  for (const std::wstring &path : paths) {
+    char *name = unixName(path.c_str());
+    if (name == nullptr) return false;
+    args.push_back(WideFromUtf8(name));
+    HeapFree(GetProcessHeap(), 0, name);
+  }
+  ProcessResult run;
+  return RunProcess(L"Z:\\bin\\sh", args, L"", &run) && run.exitCode == 0;
+}
 
 void *HoldFileExclusively(const std::wstring &path) {
   HANDLE h = TsCreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,

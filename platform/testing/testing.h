@@ -17,14 +17,23 @@ std::string OutputBytes(const std::wstring &text);
 
 struct ProcessResult {
   int exitCode = -1;
-  std::string out;  // standard output, bytes as written
-  std::string err;  // standard error, bytes as written
+  std::string out;        // standard output, bytes as written
+  std::string err;        // standard error, bytes as written
+  bool timedOut = false;  // ended by RunProcessWithin's limit
 };
 
 // Runs exe with args (no shell; each argument passed as is) in cwd (empty:
 // the caller's), standard input empty. Returns false when it cannot start.
 bool RunProcess(const std::wstring &exe, const std::vector<std::wstring> &args,
                 const std::wstring &cwd, ProcessResult *result);
+
+// RunProcess, ending the child when it still runs after limitSeconds (then
+// timedOut is set), so that a run that hangs fails its test instead of
+// stopping the suite. Windows build only.
+bool RunProcessWithin(const std::wstring &exe,
+                      const std::vector<std::wstring> &args,
+                      const std::wstring &cwd, unsigned limitSeconds,
+                      ProcessResult *result);
 
 // Where a child's standard output goes.
 enum class OutputSink {
@@ -94,8 +103,16 @@ bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
 // Removes such a link, never its target (RemoveTree cannot remove a Unix
 // link to a folder under Wine). Returns false when it stays.
 bool RemoveFolderLink(const std::wstring &link);
-// A named pipe (FIFO) at path. Returns false where there are none.
+// A named pipe (FIFO) at path (Windows: under Wine, made by the Linux
+// shell). Returns false where there are none.
 bool MakeFifo(const std::wstring &path);
+// Runs the Linux shell on script, with paths as $1, $2... each given by its
+// Linux name (Windows: only under Wine, each path turned into the name
+// behind it, so it should hold ordinary names only), so that a script can
+// make what Windows cannot name. Returns false where there is no Linux
+// shell or the script fails.
+bool RunLinuxShell(const std::string &script,
+                   const std::vector<std::wstring> &paths);
 
 // The build's documented report rules, computed independently of the
 // program's own output code (platform/testing/model_*.cpp), for models of

@@ -57,8 +57,9 @@ bool ChildPipe(HANDLE *readEnd, HANDLE *writeEnd) {
 bool StartChild(std::wstring *cmd, const std::wstring &cwd, HANDLE out,
                 HANDLE err, PROCESS_INFORMATION *pi) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE nul = TsCreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
-                             OPEN_EXISTING, 0, nullptr);
+  // The null device by its device name (the wrappers would reach a file).
+  HANDLE nul = CreateFileW(L"\\\\.\\NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+                           OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -147,12 +148,17 @@ void ReadFirstLine(HANDLE h, std::string *out) {
   }
 }
 
-}  // namespace
+// Ends the child when it still runs after limitMs. Can't fail.
+void EndAfter(HANDLE process, DWORD limitMs, bool *timedOut) {
+  if (WaitForSingleObject(process, limitMs) != WAIT_TIMEOUT) return;
+  *timedOut = true;
+  TerminateProcess(process, 1);
+}
 
-bool RunProcessWith(const std::wstring &exe,
-                    const std::vector<std::wstring> &args,
-                    const std::wstring &cwd, OutputSink sink,
-                    ProcessResult *result) {
+// RunProcessWith, the child ended after limitMs (INFINITE: never).
+bool RunChild(const std::wstring &exe, const std::vector<std::wstring> &args,
+              const std::wstring &cwd, OutputSink sink, DWORD limitMs,
+              ProcessResult *result) {
   HANDLE outRead, outWrite, errRead, errWrite;
   if (!OutputFor(sink, &outRead, &outWrite)) return false;
   if (!ChildPipe(&errRead, &errWrite)) {
@@ -168,12 +174,17 @@ bool RunProcessWith(const std::wstring &exe,
   CloseHandle(errWrite);
   *result = ProcessResult();
   std::thread errReader(ReadAll, errRead, &result->err);
+  std::thread watchdog;
+  if (started && limitMs != INFINITE) {
+    watchdog = std::thread(EndAfter, pi.hProcess, limitMs, &result->timedOut);
+  }
   if (sink == OutputSink::kFirstLine)
     ReadFirstLine(outRead, &result->out);
   else if (outRead != nullptr)
     ReadAll(outRead, &result->out);
   if (outRead != nullptr) CloseHandle(outRead);
   errReader.join();
+  if (watchdog.joinable()) watchdog.join();
   CloseHandle(errRead);
   if (!started) return false;
   WaitForSingleObject(pi.hProcess, INFINITE);
@@ -219,6 +230,21 @@ bool RunProcessesToFiles(const std::wstring &exe,
     CloseHandle(pis[i].hProcess);
   }
   return all;
+}  // namespace
+
+bool RunProcessWith(const std::wstring &exe,
+                    const std::vector<std::wstring> &args,
+                    const std::wstring &cwd, OutputSink sink,
+                    ProcessResult *result) {
+  return RunChild(exe, args, cwd, sink, INFINITE, result);
+}
+
+bool RunProcessWithin(const std::wstring &exe,
+                      const std::vector<std::wstring> &args,
+                      const std::wstring &cwd, unsigned limitSeconds,
+                      ProcessResult *result) {
+  return RunChild(exe, args, cwd, OutputSink::kPipe, limitSeconds * 1000,
+                  result);
 }
 
 std::wstring ExecutableDir() {

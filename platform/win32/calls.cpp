@@ -1,6 +1,6 @@
 // The Windows build's table of platform calls: the system's own, but for the
-// path-taking calls (the long-path wrappers of longpath.cpp) and the
-// identity of an open file (identity.cpp).
+// path-taking calls (the wrappers of longpath.cpp, which reach every path as
+// itself) and the identity of an open file (identity.cpp).
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -10,12 +10,13 @@ namespace {
 // Each entry is the function of its name as seen from here: the one in this
 // namespace when there is one, else the system's.
 
-// The path-taking calls: the long-path wrappers of longpath.cpp.
+// The path-taking calls: the wrappers of longpath.cpp.
 const auto FindFirstFileW = TsFindFirstFileW;
 const auto FindFirstFileExW = TsFindFirstFileExW;
 const auto CreateFileW = TsCreateFileW;
 const auto DeleteFileW = TsDeleteFileW;
 const auto RemoveDirectoryW = TsRemoveDirectoryW;
+const auto GetFullPathNameW = TsGetFullPathNameW;
 // An open file's identity (identity.cpp).
 const auto GetFileInformationByHandle = TsGetFileInformationByHandle;
 

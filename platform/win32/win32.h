@@ -24,23 +24,32 @@
 #define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x400000
 #endif
 
-// ---- Paths longer than the plain calls take ----
+// ---- Every path reached as itself ----
 // The path-taking calls of the table of platform calls are the wrappers of
-// platform/win32/longpath.cpp, which hand a path the plain call would refuse
-// (MAX_PATH - 12 characters or more, the limit of the strictest of them) to
-// the system in its "\\?\" form. The program keeps, joins and prints every
-// path as the user wrote it; only the system sees the long form. The
-// fixture calls of the tests use the wrappers by their own names.
+// platform/win32/longpath.cpp, which hand every path to the system in its
+// "\\?\" form: no length limit, and every name taken as it is (a reserved
+// device name such as CON, aux.txt or COM1.jpg, a name ending in a dot or a
+// space). The program keeps, joins and prints every path as the user wrote
+// it; only the system sees that form. The fixture calls of the tests use the
+// wrappers by their own names. A wrapped open for reading succeeds only for
+// a file on a disk: a device, a pipe or a FIFO fails with
+// ERROR_NOT_SUPPORTED, so that no read can wait for input.
 
-// The form of path to hand to a path-taking call: the path itself when it
-// is short enough for the plain call, else "\\?\" followed by the absolute
-// path with '/' turned into '\' ("\\?\UNC\server\share..." for
-// "\\server\share..."). A relative path, or one holding "." or ".."
-// components or repeated separators, is made absolute by GetFullPathNameW
-// first, as the plain call would. A path already in "\\?\" or "\\.\" form
-// is left alone. On error (the path cannot be resolved) the path itself is
-// returned, so the call fails as the plain one would. Exhaustion ends the
+// The full form of path: made absolute against the current directory ("X:rel"
+// against drive X's, "\rel" against the current root), '/' turned into '\',
+// repeated separators, "." and ".." components folded, every name kept as
+// it is; a trailing separator is kept. Unlike GetFullPathNameW it never
+// turns a reserved name into a device or trims a trailing dot or space. An
+// empty path, a path in "\\?\", "\\.\" or "\??\" form, or a current
+// directory that cannot be had gives an empty string. Exhaustion ends the
 // process.
+std::wstring FullForm(const wchar_t *path);
+
+// The form of path to hand to a path-taking call: "\\?\" followed by its
+// full form ("\\?\UNC\server\share..." for "\\server\share..."). A path
+// already in "\\?\", "\\.\" or "\??\" form, or one that has no full form,
+// is returned as it is, so the call fails as the plain one would.
+// Exhaustion ends the process.
 std::wstring LongPathForm(const wchar_t *path);
 
 HANDLE WINAPI TsFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
@@ -55,6 +64,11 @@ BOOL WINAPI TsRemoveDirectoryW(LPCWSTR path);
 BOOL WINAPI TsCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD WINAPI TsGetFileAttributesW(LPCWSTR path);
 BOOL WINAPI TsSetFileAttributesW(LPCWSTR path, DWORD attributes);
+// GetFullPathNameW giving FullForm: a parameter such as "photos\aux" or
+// "trip." stays that folder. Falls back on the system's call for a path
+// FullForm leaves alone.
+DWORD WINAPI TsGetFullPathNameW(LPCWSTR path, DWORD capacity, LPWSTR buffer,
+                                LPWSTR *filePart);
 
 // ---- A file's identity (platform/win32/identity.cpp) ----
 // GetFileInformationByHandle with the volume serial number asked once per
