@@ -13,6 +13,10 @@ wine_start() {
     /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 || true
   fi
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
+  # The first program of a server starts services.exe and winedevice.exe,
+  # which inherit that program's streams: start them here, detached, so
+  # that no test's output pipe is held open by them.
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
   trap wine_stop EXIT
 }
 
