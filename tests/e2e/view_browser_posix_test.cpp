@@ -15,14 +15,6 @@ namespace {
 
 const char kHostile[] = "<b id=\"x\">&amp;\"q'%41#?.jpg";
 
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos;
-       p = text.find(what, p + 1))
-    n++;
-  return n;
-}
-
 // Debian's chromium on the PATH, or an empty string.
 std::wstring FindChromium() {
   const char *path = getenv("PATH");
@@ -103,20 +95,20 @@ TEST_F(ViewBrowser, PageOfARealRunShowsSetsMarksAndPictures) {
                {L"--run-all-compositor-stages-before-draw",
                 L"--virtual-time-budget=5000", L"--dump-dom"});
   EXPECT_EQ(Attribute(dom, "data-sets"), "4");
-  EXPECT_EQ(Count(dom, "<span class=\"mark\">kept</span>"), 4u);
-  EXPECT_EQ(Count(dom, "<span class=\"mark\">to erase</span>"), 6u);
+  EXPECT_EQ(CountOf(dom, "<span class=\"mark\">kept</span>"), 4u);
+  EXPECT_EQ(CountOf(dom, "<span class=\"mark\">to erase</span>"), 6u);
   // Every JPEG decoded (naturalWidth > 0); the raw pair has plain tiles.
   EXPECT_EQ(Attribute(dom, "data-shown"), "8");
   EXPECT_EQ(Attribute(dom, "data-failed"), "0");
-  EXPECT_EQ(Count(dom, "<span class=\"tile\">CR2</span>"), 2u);
+  EXPECT_EQ(CountOf(dom, "<span class=\"tile\">CR2</span>"), 2u);
   // The hostile name is text as typed (the DOM escapes only '&', '<', '>'
   // in text) and made no element; the line break shows as the report's.
-  EXPECT_EQ(Count(dom, "<span class=\"path\">" + P(At("card")) + "/" +
-                           "&lt;b id=\"x\"&gt;&amp;amp;\"q'%41#?.jpg</span>"),
+  EXPECT_EQ(CountOf(dom, "<span class=\"path\">" + P(At("card")) + "/" +
+                             "&lt;b id=\"x\"&gt;&amp;amp;\"q'%41#?.jpg</span>"),
             1u);
-  EXPECT_EQ(Count(dom, "<b "), 0u);
-  EXPECT_EQ(Count(dom, "line\\x0Abreak.jpg</span>"), 1u);
-  EXPECT_EQ(Count(dom, "<figure"), 10u);
+  EXPECT_EQ(CountOf(dom, "<b "), 0u);
+  EXPECT_EQ(CountOf(dom, "line\\x0Abreak.jpg</span>"), 1u);
+  EXPECT_EQ(CountOf(dom, "<figure"), 10u);
 
   const std::wstring shot = JoinPath(ExecutableDir(), L"view.png");
   RemoveTree(shot);

@@ -10,14 +10,6 @@
 
 namespace {
 
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos;
-       p = text.find(what, p + 1))
-    n++;
-  return n;
-}
-
 class ViewE2E : public E2ETest {
  protected:
   // A real run over two folders of pictures, saved as dups.bat.
@@ -44,9 +36,9 @@ TEST_F(ViewE2E, SavedReportBecomesPageBesideItAndNothingChanges) {
   std::string page, after;
   ASSERT_TRUE(ReadBytes(At("dups.html"), &page));
   EXPECT_NE(page.find("data-sets=\"2\" data-erase=\"2\""), std::string::npos);
-  EXPECT_EQ(Count(page, "<img "), 4u);
-  EXPECT_EQ(Count(page, ">kept<"), 2u);
-  EXPECT_EQ(Count(page, ">to erase<"), 2u);
+  EXPECT_EQ(CountOf(page, "<img "), 4u);
+  EXPECT_EQ(CountOf(page, ">kept<"), 2u);
+  EXPECT_EQ(CountOf(page, ">to erase<"), 2u);
   ASSERT_TRUE(ReadBytes(report, &after));
   EXPECT_EQ(after, report_);
   for (const char *f : {"card/IMG_0412.JPG", "card/IMG_0413.JPG",

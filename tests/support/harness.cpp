@@ -186,6 +186,22 @@ std::wstring E2ETest::At(const std::string &rel) const {
   return path;
 }
 
+std::string RunInProcess(std::vector<std::wstring> args) {
+  std::vector<wchar_t *> argv = {const_cast<wchar_t *>(L"twinsift")};
+  for (std::wstring &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return CaptureOutput(
+      [&] { AppMain(static_cast<int>(argv.size() - 1), argv.data()); });
+}
+
+size_t CountOf(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos;
+       p = text.find(what, p + 1))
+    n++;
+  return n;
+}
+
 // Makes every missing directory on the way to root/rel, rel included.
 static void MakeDirs(const std::wstring &root, const std::string &rel) {
   std::wstring path = root;

@@ -66,6 +66,13 @@ bool RunTwinSiftTo(OutputSink sink, const std::vector<std::wstring> &args,
 // routines, as bytes.
 std::string CaptureOutput(const std::function<void()> &body);
 
+// The whole program run in this process with args (so that replaced
+// platform calls hold), its standard output as bytes.
+std::string RunInProcess(std::vector<std::wstring> args);
+
+// How many times what stands in text (overlapping ones too).
+size_t CountOf(const std::string &text, const std::string &what);
+
 // Tests of one routine's diagnostic texts: Debug is off around each test,
 // and Output tells what a step prints with Debug set.
 class DebugTextTest : public ::testing::Test {

@@ -26,13 +26,9 @@ enum Step {
 
 class ChangesTest : public E2ETest {
  protected:
-  // Runs the whole program in this process, so the hooks fire.
+  // In this process, so the hooks fire.
   std::string Run(std::vector<std::wstring> args) {
-    std::vector<wchar_t *> argv = {const_cast<wchar_t *>(L"twinsift")};
-    for (std::wstring &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return CaptureOutput(
-        [&] { AppMain(static_cast<int>(argv.size() - 1), argv.data()); });
+    return RunInProcess(std::move(args));
   }
   // Calls change once, right before the step starts for path (a file for
   // kHash and kCheck, a directory for kScanDir and kPurgeDir).

@@ -3,9 +3,9 @@
 // for one, and a copy is erased only when the paths of the two open files
 // show it is not its kept copy.
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/app.h"
 #include "support/harness.h"
 #include "support/seam.h"
 
@@ -35,13 +35,9 @@ class NoIdentityTest : public E2ETest {
       : info_(&platformCalls.GetFileInformationByHandle, ZeroIdentity) {
     realInfo = info_.saved();
   }
-  // Runs the whole program in this process, so the replacements hold.
+  // In this process, so the replacements hold.
   std::string Run(std::vector<std::wstring> args) {
-    std::vector<wchar_t *> argv = {const_cast<wchar_t *>(L"twinsift")};
-    for (std::wstring &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return CaptureOutput(
-        [&] { AppMain(static_cast<int>(argv.size() - 1), argv.data()); });
+    return RunInProcess(std::move(args));
   }
 
  private:

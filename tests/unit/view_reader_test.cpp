@@ -49,14 +49,6 @@ std::vector<ReportLineKind> Kinds(const ReportBlock &b) {
   return kinds;
 }
 
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos;
-       p = text.find(what, p + 1))
-    n++;
-  return n;
-}
-
 TEST(ViewReader, LinuxReportIntoSetsPurgeAndTotals) {
   Report r;
   ASSERT_TRUE(ParseReport(kLinuxReport, &r));
@@ -118,8 +110,8 @@ TEST(ViewReader, WindowsReportWithCrLfAndDoubledPercent) {
   ASSERT_TRUE(
       ParseReport("\r\ndel \"C:\\||.jpg\"\r\nREM \"D:\\a.jpg\"\r\n", &r));
   const std::string page = ReportPage(r, L"dups.bat");
-  EXPECT_EQ(Count(page, "<small>name not in the code page</small>"), 1u);
-  EXPECT_EQ(Count(page, "<small>not found</small>"), 1u);
+  EXPECT_EQ(CountOf(page, "<small>name not in the code page</small>"), 1u);
+  EXPECT_EQ(CountOf(page, "<small>not found</small>"), 1u);
 }
 
 TEST(ViewReader, NamesInTheBuildsOwnEncoding) {
@@ -169,11 +161,11 @@ TEST(ViewPage, HostileNamesStayTextAndEveryLineIsShown) {
   Report r;
   ASSERT_TRUE(ParseReport(kLinuxReport, &r));
   const std::string page = ReportPage(r, L"<dups>.bat");
-  EXPECT_EQ(Count(page, "<figure"), 5u);
-  EXPECT_EQ(Count(page, "class=\"file keep\""), 2u);
-  EXPECT_EQ(Count(page, "<script"), 1u);
-  EXPECT_EQ(Count(page, "<b "), 0u);
-  EXPECT_EQ(Count(page, "<dups>"), 0u);
+  EXPECT_EQ(CountOf(page, "<figure"), 5u);
+  EXPECT_EQ(CountOf(page, "class=\"file keep\""), 2u);
+  EXPECT_EQ(CountOf(page, "<script"), 1u);
+  EXPECT_EQ(CountOf(page, "<b "), 0u);
+  EXPECT_EQ(CountOf(page, "<dups>"), 0u);
   EXPECT_NE(
       page.find("&lt;b id=&quot;x&quot;&gt;&amp;amp;&quot;q&#39;%41#?.jpg"),
       std::string::npos);
@@ -213,8 +205,8 @@ TEST_F(ViewLookUp, FilesStillThereAndGone) {
   EXPECT_GT(b.lines[1].file.writeTime, 0u);
   EXPECT_EQ(CountReport(r).bytes, 5u);
   const std::string page = ReportPage(r, L"dups.bat");
-  EXPECT_EQ(Count(page, "<img "), 1u);  // the file gone gets a tile
-  EXPECT_EQ(Count(page, "<small>not found</small>"), 1u);
+  EXPECT_EQ(CountOf(page, "<img "), 1u);  // the file gone gets a tile
+  EXPECT_EQ(CountOf(page, "<small>not found</small>"), 1u);
 }
 
 }  // namespace
