@@ -59,6 +59,9 @@ bool RunUnixUnderWine(const wchar_t *exe, const wchar_t *flag,
 
 bool Exists(const std::wstring &path) {
   return TsGetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// text (UTF-8) as a wide string. Can't fail.
 std::wstring WideFromUtf8(const std::string &text) {
   const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(),
                                     nullptr, 0);

@@ -196,6 +196,8 @@ bool RunChild(const std::wstring &exe, const std::vector<std::wstring> &args,
   return true;
 }
 
+}  // namespace
+
 bool RunProcessesToFiles(const std::wstring &exe,
                          const std::vector<std::vector<std::wstring>> &argsList,
                          const std::vector<std::wstring> &outPaths,
@@ -230,7 +232,7 @@ bool RunProcessesToFiles(const std::wstring &exe,
     CloseHandle(pis[i].hProcess);
   }
   return all;
-}  // namespace
+}
 
 bool RunProcessWith(const std::wstring &exe,
                     const std::vector<std::wstring> &args,
