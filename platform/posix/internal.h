@@ -71,6 +71,10 @@ FILETIME FileTimeFromTimespec(const struct timespec &ts);
 // Windows attributes of a file with status st whose name is name (bytes; an
 // empty name sets no hidden bit). Can't fail.
 DWORD AttributesFromStat(const struct stat &st, const char *name);
+// Writes len bytes to fd, whole or up to a failed write. Returns 0 or the
+// Windows code of the failure (also the last error).
+DWORD WriteAllTo(int fd, const char *bytes, size_t len);
+
 // The volume serial and file index GetFileInformationByHandle gives for a
 // file of status st (device and inode). Can't fail.
 void IdentityFromStat(const struct stat &st, DWORD *volume, DWORD *indexHigh,

@@ -19,9 +19,13 @@ void EncodeStdoutNarrow(const char *text, size_t len, std::string *out) {
 
 // A reader that went away is EPIPE here: the entry point ignores SIGPIPE.
 DWORD WriteStdout(const char *bytes, size_t len) {
+  return WriteAllTo(STDOUT_FILENO, bytes, len);
+}
+
+DWORD WriteAllTo(int fd, const char *bytes, size_t len) {
   size_t done = 0;
   while (done < len) {
-    const ssize_t n = write(STDOUT_FILENO, bytes + done, len - done);
+    const ssize_t n = write(fd, bytes + done, len - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       SetLastErrorFromErrno(n < 0 ? errno : EIO);

@@ -31,17 +31,7 @@ DWORD ReadAll(int fd, std::string *bytes) {
 
 // Writes all of bytes to fd. Returns 0 or the Windows code.
 DWORD WriteAll(int fd, const std::string &bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      SetLastErrorFromErrno(n < 0 ? errno : EIO);
-      return GetLastError();
-    }
-    done += (size_t)n;
-  }
-  return 0;
+  return WriteAllTo(fd, bytes.data(), bytes.size());
 }
 
 }  // namespace
