@@ -118,6 +118,9 @@ bool MakeFifo(const std::wstring &path) {
   return RunLinuxShell("mkfifo \"$1\"", {path});
 }
 
+// Wine starts a Linux program without a process to wait on: the script
+// ends by writing its status to a marker file, which is waited for (at
+// most 20 s).
 bool RunLinuxShell(const std::string &script,
                    const std::vector<std::wstring> &paths) {
   typedef char *(CDECL * UnixName)(LPCWSTR);
@@ -125,15 +128,32 @@ bool RunLinuxShell(const std::string &script,
       reinterpret_cast<UnixName>(reinterpret_cast<void *>(GetProcAddress(
           GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (unixName == nullptr) return false;
-  std::vector<std::wstring> args = {L"-c", WideFromUtf8(script), L"sh"};
-  for (const std::wstring &path : paths) {
+  static unsigned count = 0;
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD t = GetTempPathW(MAX_PATH + 1, temp);
+  if (t == 0 || t > MAX_PATH) return false;
+  const std::wstring marker = std::wstring(temp) + L"twinsift-sh-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(count++);
+  std::vector<std::wstring> all = paths;
+  all.push_back(marker);
+  const std::string wrapped =
+      "(" + script + "); echo $? > \"${" + std::to_string(all.size()) +
+      "}.part\" && mv \"${" + std::to_string(all.size()) + "}.part\" \"${" +
+      std::to_string(all.size()) + "}\"";
+  std::vector<std::wstring> args = {L"-c", WideFromUtf8(wrapped), L"sh"};
+  for (const std::wstring &path : all) {
     char *name = unixName(path.c_str());
     if (name == nullptr) return false;
     args.push_back(WideFromUtf8(name));
     HeapFree(GetProcessHeap(), 0, name);
   }
   ProcessResult run;
-  return RunProcess(L"Z:\\bin\\sh", args, L"", &run) && run.exitCode == 0;
+  if (!RunProcess(L"Z:\\bin\\sh", args, L"", &run)) return false;
+  std::string status;
+  for (int i = 0; i < 1000 && !ReadBytes(marker, &status); i++) Sleep(20);
+  TsDeleteFileW(marker.c_str());
+  return status.rfind("0", 0) == 0;
 }
 
 void *HoldFileExclusively(const std::wstring &path) {
