@@ -1,11 +1,12 @@
-// SHA-256 of one whole file, read front to back in 32,768-byte pieces.
+// SHA-256 of one whole file, read front to back in 32,768-byte pieces, and
+// the identity of the file read.
 #include "hash/hash.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/common.h"
+#include "hash/internal.h"
 
 volatile LONG memCheckCnt = 0;
 
@@ -20,50 +21,14 @@ const DWORD kHashShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
 // which costs more than hashing a small file.
 std::atomic<HCRYPTPROV> runProvider{0};
 
-// What one call has acquired, released in reverse order by hashRelease.
-struct HashState {
-  HCRYPTHASH hash = 0;
-  BYTE *buffer = nullptr;
-  bool owned = false;  // buffer was allocated by this call
-  HANDLE file = INVALID_HANDLE_VALUE;
-  // Set for a call made off the main thread: the Debug message is handed
-  // back here instead of printed, and the progress is left to the caller.
-  const wchar_t **quiet = nullptr;
-};
-
-// Prints a step's message under Debug, or hands it back.
-void hashSay(HashState *s, const wchar_t *text) {
-  if (s->quiet != nullptr)
-    *s->quiet = text;
-  else
-    DebugText(text);
-}
-
-// Records the last error of a failed step and says its text.
-DWORD hashFail(HashState *s, const wchar_t *text) {
-  DWORD code = platformCalls.GetLastError();
-  hashSay(s, text);
-  return code;
-}
-
-// A release that fails leaves nothing to do: its result is not looked at.
-void hashRelease(HashState *s) {
-  if (s->file != INVALID_HANDLE_VALUE) platformCalls.CloseHandle(s->file);
-  if (s->owned) {
-    platformCalls.InterlockedDecrement(&memCheckCnt);
-    platformCalls.free(s->buffer);
-  }
-  if (s->hash != 0) platformCalls.CryptDestroyHash(s->hash);
-}
-
-// The run's provider, acquired now if no call has done so yet. On failure
-// 0, with the failure recorded; the next call tries again.
-HCRYPTPROV hashProvider(HashState *s, DWORD *rc) {
+// The run's provider, acquired now if no call has done so yet; 0 on
+// failure (the next call tries again).
+HCRYPTPROV hashProvider(DWORD *rc, const wchar_t **debugText) {
   HCRYPTPROV prov = runProvider.load();
   if (prov != 0) return prov;
   if (!platformCalls.CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
                                           CRYPT_VERIFYCONTEXT)) {
-    *rc = hashFail(s, L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+    *rc = hashFail(debugText, L"hashCalcSHA256 - CryptAcquireContext failed.\n");
     return 0;
   }
   HCRYPTPROV none = 0;
@@ -72,67 +37,96 @@ HCRYPTPROV hashProvider(HashState *s, DWORD *rc) {
   return none;
 }
 
-// Makes the SHA-256 object and checks its size.
-DWORD hashBegin(HashState *s) {
+BOOL plainRead(HashReader *, HANDLE file, BYTE *into, DWORD want, DWORD *got) {
+  return platformCalls.ReadFile(file, into, want, got, nullptr);
+}
+
+uint64_t fileTimeTicks(const FILETIME &t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+}  // namespace
+
+HashReader hashPlainReader = {plainRead};
+
+DWORD hashFail(const wchar_t **debugText, const wchar_t *text) {
+  const DWORD code = platformCalls.GetLastError();
+  *debugText = text;
+  return code;
+}
+
+BYTE *hashBufferNew(size_t bytes) {
+  BYTE *buffer = static_cast<BYTE *>(platformCalls.malloc(bytes));
+  if (buffer != nullptr) platformCalls.InterlockedIncrement(&memCheckCnt);
+  return buffer;
+}
+
+void hashBufferFree(BYTE *buffer) {
+  if (buffer == nullptr) return;
+  platformCalls.InterlockedDecrement(&memCheckCnt);
+  platformCalls.free(buffer);
+}
+
+DWORD hashBegin(HCRYPTHASH *hash, const wchar_t **debugText) {
+  *hash = 0;
   DWORD rc = 0;
-  HCRYPTPROV prov = hashProvider(s, &rc);
+  HCRYPTPROV prov = hashProvider(&rc, debugText);
   if (prov == 0) return rc;
-  if (!platformCalls.CryptCreateHash(prov, CALG_SHA_256, 0, 0, &s->hash)) {
-    s->hash = 0;
-    return hashFail(s, L"hashCalcSHA256 - CryptCreateHash failed.\n");
+  if (!platformCalls.CryptCreateHash(prov, CALG_SHA_256, 0, 0, hash)) {
+    *hash = 0;
+    return hashFail(debugText, L"hashCalcSHA256 - CryptCreateHash failed.\n");
   }
   DWORD size = 0;
   DWORD len = sizeof(size);
   if (!platformCalls.CryptGetHashParam(
-          s->hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size), &len, 0)) {
-    return hashFail(s, L"hashCalcSHA256 - CryptGetHashParam failed.\n");
+          *hash, HP_HASHSIZE, reinterpret_cast<BYTE *>(&size), &len, 0)) {
+    rc = hashFail(debugText, L"hashCalcSHA256 - CryptGetHashParam failed.\n");
+  } else if (size != SHA256_BYTES) {
+    *debugText = L"hashCalcSHA256 - CryptGetHashParam size conflict.\n";
+    rc = ERROR_INVALID_PARAMETER;
   }
-  if (size != SHA256_BYTES) {
-    hashSay(s, L"hashCalcSHA256 - CryptGetHashParam size conflict.\n");
-    return ERROR_INVALID_PARAMETER;
+  if (rc != 0) {
+    platformCalls.CryptDestroyHash(*hash);
+    *hash = 0;
   }
-  return 0;
-}
-
-// The sink of the calling thread's own hashing: every read goes into one
-// reused buffer and straight into the hash object.
-struct DigestSink {
-  HashSink sink;
-  HashState *s;
-};
-
-BYTE *digestBuffer(HashSink *sink) {
-  return reinterpret_cast<DigestSink *>(sink)->s->buffer;
-}
-
-BOOL digestTake(HashSink *sink, DWORD got) {
-  HashState *s = reinterpret_cast<DigestSink *>(sink)->s;
-  if (s->quiet == nullptr) ProgressBytesHashed(got);
-  return platformCalls.CryptHashData(s->hash, s->buffer, got, 0);
-}
-
-// Takes the read buffer (buffer, when the caller lends one) and feeds the
-// whole file to the hash object.
-DWORD hashFeedFile(HashState *s, const wchar_t *path, FileIdentity *id,
-                   BYTE *buffer) {
-  if (buffer == nullptr) {
-    buffer = static_cast<BYTE *>(platformCalls.malloc(HASH_READ_SIZE));
-    if (buffer == nullptr) {
-      hashSay(s, L"hashCalcSHA256 - memMalloc failed.\n");
-      return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    platformCalls.InterlockedIncrement(&memCheckCnt);
-    s->owned = true;
-  }
-  s->buffer = buffer;
-  DigestSink sink = {{digestBuffer, digestTake}, s};
-  const wchar_t *text = nullptr;
-  DWORD rc = hashReadWhole(path, id, &sink.sink, &text);
-  if (rc != 0) hashSay(s, text);
   return rc;
 }
 
-}  // namespace
+DWORD hashOpen(const wchar_t *path, HANDLE *file, FileIdentity *id,
+               const wchar_t **debugText) {
+  memset(id, 0, sizeof(*id));
+  *file = platformCalls.CreateFileW(
+      path, GENERIC_READ, kHashShare, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (*file == INVALID_HANDLE_VALUE)
+    return hashFail(debugText, L"Err: Could not open file.\n");
+  // An identity the system cannot tell stays cleared: the file then only
+  // matches by contents.
+  (void)FileIdentityFromHandle(*file, id);
+  return 0;
+}
+
+DWORD hashFeed(HANDLE file, HCRYPTHASH hash, BYTE *buffer, HashReader *reader,
+               uint64_t *bytes, const wchar_t **debugText) {
+  for (;;) {
+    DWORD got = 0;
+    if (!reader->read(reader, file, buffer, HASH_READ_SIZE, &got))
+      return hashFail(debugText, L"hashCalcSHA256 - ReadFile failed.\n");
+    if (got == 0) return 0;
+    *bytes += got;
+    if (!platformCalls.CryptHashData(hash, buffer, got, 0))
+      return hashFail(debugText, L"hashCalcSHA256 - CryptHashData failed.\n");
+  }
+}
+
+DWORD hashFinish(HCRYPTHASH hash, uint8_t *digest, const wchar_t **debugText) {
+  DWORD len = SHA256_BYTES;
+  if (platformCalls.CryptGetHashParam(hash, HP_HASHVAL, digest, &len, 0))
+    return 0;
+  memset(digest, 0, SHA256_BYTES);
+  return hashFail(debugText,
+                  L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
+}
 
 void hashReleaseProvider(void) {
   HCRYPTPROV prov = runProvider.exchange(0);
@@ -143,129 +137,35 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest) {
   return hashCalcSHA256Identify(path, digest, nullptr);
 }
 
-namespace {
-
-DWORD hashWhole(const wchar_t *path, uint8_t *digest, FileIdentity *id,
-                const wchar_t **quiet, BYTE *buffer) {
+DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
+                             FileIdentity *id) {
   if (path == nullptr || digest == nullptr) return ERROR_INVALID_PARAMETER;
   memset(digest, 0, SHA256_BYTES);
   if (id != nullptr) memset(id, 0, sizeof(*id));
-
-  HashState s;
-  s.quiet = quiet;
-  DWORD rc = hashBegin(&s);
-  if (rc == 0) rc = hashFeedFile(&s, path, id, buffer);
-  if (rc == 0) {
-    DWORD len = SHA256_BYTES;
-    if (!platformCalls.CryptGetHashParam(s.hash, HP_HASHVAL, digest, &len, 0)) {
-      rc = hashFail(
-          &s, L"hashCalcSHA256 - CryptGetHashParam failed reading hash.\n");
-      memset(digest, 0, SHA256_BYTES);
-    }
+  const wchar_t *text = nullptr;
+  HCRYPTHASH hash = 0;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  FileIdentity opened;
+  uint64_t bytes = 0;
+  BYTE *buffer = nullptr;
+  DWORD rc = hashBegin(&hash, &text);
+  if (rc == 0 && (buffer = hashBufferNew(HASH_READ_SIZE)) == nullptr) {
+    text = L"hashCalcSHA256 - memMalloc failed.\n";
+    rc = ERROR_NOT_ENOUGH_MEMORY;
   }
-  hashRelease(&s);
-  return rc;
-}
-
-}  // namespace
-
-DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
-                             FileIdentity *id) {
-  return hashWhole(path, digest, id, nullptr, nullptr);
-}
-
-DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
-                          FileIdentity *id, const wchar_t **debugText,
-                          BYTE *buffer) {
-  *debugText = nullptr;
-  return hashWhole(path, digest, id, debugText, buffer);
-}
-
-DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
-                    const wchar_t **debugText) {
-  HANDLE file = platformCalls.CreateFileW(
-      path, GENERIC_READ, kHashShare, nullptr, OPEN_EXISTING,
-      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *debugText = L"Err: Could not open file.\n";
-    return platformCalls.GetLastError();
+  if (rc == 0) rc = hashOpen(path, &file, &opened, &text);
+  if (rc == 0) rc = hashFeed(file, hash, buffer, &hashPlainReader, &bytes, &text);
+  if (rc == 0) rc = hashFinish(hash, digest, &text);
+  if (id != nullptr && file != INVALID_HANDLE_VALUE) {
+    *id = opened;
+    id->size = bytes;
   }
-  // An identity the system cannot tell stays cleared: the file then only
-  // matches by contents.
-  if (id != nullptr) (void)FileIdentityFromHandle(file, id);
-  if (id != nullptr) id->size = 0;  // counts the bytes read
-  DWORD rc = 0;
-  for (;;) {
-    BYTE *into = sink->buffer(sink);
-    DWORD got = 0;
-    if (!platformCalls.ReadFile(file, into, HASH_READ_SIZE, &got, nullptr)) {
-      rc = platformCalls.GetLastError();
-      *debugText = L"hashCalcSHA256 - ReadFile failed.\n";
-      break;
-    }
-    if (got == 0) break;
-    if (id != nullptr) id->size += got;
-    if (!sink->take(sink, got)) {
-      rc = platformCalls.GetLastError();
-      *debugText = L"hashCalcSHA256 - CryptHashData failed.\n";
-      break;
-    }
-  }
-  platformCalls.CloseHandle(file);  // nothing to do if it fails
-  return rc;
-}
-
-namespace {
-
-// The last HASH_HEAD_SIZE bytes of an open file of size bytes, into buffer.
-// Returns the bytes read; 0 when the seek or the read fails.
-DWORD hashReadTail(HANDLE file, uint64_t size, BYTE *buffer) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<int64_t>(size - HASH_HEAD_SIZE);
-  DWORD got = 0;
-  if (!platformCalls.SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-      !platformCalls.ReadFile(file, buffer, HASH_HEAD_SIZE, &got, nullptr)) {
-    return 0;
-  }
-  return got;
-}
-
-}  // namespace
-
-DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
-                   FileIdentity *id, const wchar_t **debugText, DWORD *tail) {
-  *got = 0;
-  *tail = 0;
-  *debugText = nullptr;
-  if (id != nullptr) memset(id, 0, sizeof(*id));
-  HashState s;
-  s.quiet = debugText;
-  DWORD rc = 0;
-  s.file = platformCalls.CreateFileW(
-      path, GENERIC_READ, kHashShare, nullptr, OPEN_EXISTING,
-      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (s.file == INVALID_HANDLE_VALUE) {
-    rc = hashFail(&s, L"Err: Could not open file.\n");
-  } else {
-    if (id != nullptr) FileIdentityFromHandle(s.file, id);
-    if (!platformCalls.ReadFile(s.file, buffer, HASH_HEAD_SIZE, got, nullptr))
-      rc = hashFail(&s, L"hashCalcSHA256 - ReadFile failed.\n");
-    else if (id != nullptr && id->known && id->size >= HASH_TAIL_FROM)
-      *tail = hashReadTail(s.file, id->size, buffer + HASH_HEAD_SIZE);
-  }
-  hashRelease(&s);
-  return rc;
-}
-
-DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText) {
-  *debugText = nullptr;
-  HashState s;
-  s.quiet = debugText;
-  DWORD rc = hashBegin(&s);
-  *hash = s.hash;
+  if (file != INVALID_HANDLE_VALUE) platformCalls.CloseHandle(file);
+  hashBufferFree(buffer);
+  if (hash != 0) platformCalls.CryptDestroyHash(hash);
   if (rc != 0) {
-    if (s.hash != 0) platformCalls.CryptDestroyHash(s.hash);
-    *hash = 0;
+    memset(digest, 0, SHA256_BYTES);
+    if (text != nullptr) DebugText(text);
   }
   return rc;
 }
@@ -284,14 +184,6 @@ uint64_t hashHeadKey(const BYTE *data, DWORD n) {
   for (; i < n; i++) h = (h ^ data[i]) * 0x100000001B3ull;
   return h ^ (h >> 32);
 }
-
-namespace {
-
-uint64_t fileTimeTicks(const FILETIME &t) {
-  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
-}  // namespace
 
 int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
   BY_HANDLE_FILE_INFORMATION info;

@@ -1,9 +1,12 @@
-// SHA-256 of one whole file through the platform's CryptoAPI, with one
-// provider context for the whole run.
+// Hashing files: the SHA-256 of a whole file through the platform's
+// CryptoAPI (one provider context for the run), the head of a file that
+// same-size files are compared by first, and the hasher threads of the
+// pass.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "common/common.h"
@@ -18,13 +21,24 @@
 // trailer) often differs there first.
 #define HASH_TAIL_FROM (64 * 1024)
 
-// Read buffers of the hash routine currently held.
+// Read buffers currently held.
 extern volatile LONG memCheckCnt;
 
+// A read buffer of bytes through the platform's allocator, counted in
+// memCheckCnt until hashBufferFree. Null when memory ran out.
+BYTE *hashBufferNew(size_t bytes);
+// Gives a buffer of hashBufferNew back (null is ignored). Can't fail.
+void hashBufferFree(BYTE *buffer);
+
 // Fills digest (32 bytes) with the SHA-256 of the file at path. Returns 0,
-// or the Windows code of the first failing step; after a failure the digest
-// is all zero (87 for a missing argument leaves it untouched).
+// or the Windows code of the first failing step (its message printed under
+// Debug); after a failure the digest is all zero (87 for a missing argument
+// leaves it untouched).
 DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
+// hashCalcSHA256 that also tells which file it read (id may be null; size:
+// the bytes read). The identity is cleared first.
+DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
+                             FileIdentity *id);
 
 // Fills id (size: the file's size) from an open file. Returns 1, or 0 with
 // id cleared when the system can't tell.
@@ -41,63 +55,58 @@ int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
 // acquires a new one. Called by the run's tear-down. Can't fail.
 void hashReleaseProvider(void);
 
-// hashCalcSHA256 that also tells which file it read (id may be null). The
-// identity is cleared first and filled from the open file.
-DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
-                             FileIdentity *id);
-
-// hashCalcSHA256Identify for a call off the main thread: prints nothing and
-// leaves the progress to the caller. *debugText is the message the call
-// would have printed under Debug, or null. buffer (HASH_READ_SIZE bytes,
-// may be null) is the caller's read buffer, lent for the call.
-DWORD hashCalcSHA256Quiet(const wchar_t *path, uint8_t *digest,
-                          FileIdentity *id, const wchar_t **debugText,
-                          BYTE *buffer = nullptr);
-
-// Where the reads of a whole file go, in file order: buffer gives the place
-// for the next read (HASH_READ_SIZE bytes), take is handed the bytes read
-// there (FALSE when feeding them failed, with the last error set).
-struct HashSink {
-  BYTE *(*buffer)(HashSink *sink);
-  BOOL (*take)(HashSink *sink, DWORD got);
-};
-
-// The read loop of every whole-file hashing, on any thread: opens path,
-// fills id (may be null; size: the bytes read) and hands every read of
-// HASH_READ_SIZE bytes to sink, front to back. Returns 0 at the end of the
-// file, or the code of the failing step with *debugText its message.
-// Prints nothing; the file is closed before it returns.
-DWORD hashReadWhole(const wchar_t *path, FileIdentity *id, HashSink *sink,
-                    const wchar_t **debugText);
-
-// The head of a file, to compare same-size files before hashing them whole:
-// opens the file as hashCalcSHA256 does and makes its first read, of
-// HASH_HEAD_SIZE bytes, into buffer (*got: the bytes read). Prints nothing:
-// returns 0, or the code of the failing step with *debugText the message
-// hashCalcSHA256 would have printed under Debug. id (may be null) is filled
-// from the open file. For a file of HASH_TAIL_FROM bytes or more (by id),
-// its last HASH_HEAD_SIZE bytes go to buffer + HASH_HEAD_SIZE (buffer holds
-// twice HASH_HEAD_SIZE) and *tail is set to how many were read; 0 when the
-// file is smaller or that read failed, which is no failure of the call (a
-// whole-file hashing meets it in its place).
-DWORD hashReadHead(const wchar_t *path, BYTE *buffer, DWORD *got,
-                   FileIdentity *id, const wchar_t **debugText, DWORD *tail);
-
 // A 64-bit key of n bytes: equal bytes give equal keys.
 uint64_t hashHeadKey(const BYTE *data, DWORD n);
 
-// The first steps of hashCalcSHA256 for a call off the main thread: the
-// run's provider and a new SHA-256 object in *hash, its size checked.
-// Returns 0, or the code of the failing step with *debugText its message
-// (nothing is then held). Prints nothing.
-DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
+// ---- One file of the pass, on any thread ----
+// A job reads one file of a size group: its head (its first HASH_HEAD_SIZE
+// bytes, and from HASH_TAIL_FROM bytes on its last ones), or its whole
+// digest. A head job may keep its file open, with its head, for the whole
+// digest: that job then reads on from the head, once the open file shows
+// it has not changed meanwhile (else from its start). Nothing is printed:
+// the results say what the main thread is to print.
+struct HashJob {
+  const wchar_t *path;
+  int32_t whole;      // 1: the whole digest; 0: the head
+  int32_t oneReader;  // 1: the volume seeks: read it through the gate
+  uint64_t order;     // jobs run in (order, index) order
+  uint64_t index;
+  uint64_t size;  // the file's recorded size, for batching
+  // Lowered by one when the job is done (may be null).
+  std::atomic<int32_t> *pending;
+  // The file kept open from the head to the whole digest (a head job keeps
+  // it when keep is set and it succeeds), with its head bytes.
+  BYTE *keep;  // HASH_HEAD_SIZE bytes lent by the caller, or null
+  HANDLE file;
+  DWORD headGot;
+  FileIdentity opened;  // what the file showed when opened
+  // Results, set when the job is done.
+  DWORD rc;                  // as hashCalcSHA256 gives it
+  const wchar_t *debugText;  // the message to print under Debug, or null
+  uint8_t digest[SHA256_BYTES];
+  FileIdentity id;   // size: the bytes read (whole) or hashHeadKey's input
+  uint64_t key;      // head: hashHeadKey of its bytes and its tail's
+  uint64_t headKey;  // head: hashHeadKey of its bytes alone
+  int32_t tail;      // head: 1 when the last block was read too
+};
+
+// Clears a job for path: no file kept, no results.
+void hashJobReset(HashJob *job, const wchar_t *path);
+
+// One device read at a time: a file of a volume with a seek penalty whose
+// next bytes are not in memory (or when the platform can't tell) is read
+// holding the gate, to its end, so that the device reads one place at a
+// time. What is in memory is read without it.
+struct HashGate {
+  std::mutex device;
+};
+
+// Runs the job on the calling thread in buffer (2 * HASH_HEAD_SIZE bytes
+// for a head, HASH_READ_SIZE for a whole digest); gate: the run's gate, or
+// null where no other thread reads.
+void hashRunJob(HashJob *job, BYTE *buffer, HashGate *gate);
 
 // ---- The devices files lie on ----
-// Whether reading a file's volume in two places at once costs seeks: asked
-// of each volume once (a drive's device "\\.\X:", or a directory's own
-// handle; a relative path by the drive its full form names), and
-// remembered in a DeviceAnswers. A network share has none. A
-// query that can't be made gives kSeekUnknown.
 enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
 struct DeviceAnswers;
 DeviceAnswers *hashDevicesNew(void);
@@ -105,44 +114,12 @@ void hashDevicesFree(DeviceAnswers *d);
 int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
 
 // ---- Hashing on worker threads ----
-// Hasher threads, one per core, take the jobs in pass order (job order,
-// then index) and read and hash their files. A file on a volume with a
-// seek penalty (oneReader) is read under one gate shared by all such
-// files, a piece of HASH_PIECE_BYTES at a time, so that the device is read
-// in one place at a time; its hasher digests each piece after letting the
-// gate go, while another hasher reads, and holds on to the gate while the
-// device is slower than its hashing. Each hasher has one buffer of
-// HASH_PIECE_BYTES. Nothing is printed off the main thread: a job's
-// results say what the main thread is to print.
-#define HASH_PIECE_BYTES (8 * HASH_READ_SIZE)
-
-// A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up to
-// HASH_BATCH_JOBS files and HASH_BATCH_BYTES bytes: one hand-off each.
+// Hasher threads, one per core, take the jobs in (order, index) order and
+// run them. A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up
+// to HASH_BATCH_JOBS files and HASH_BATCH_BYTES bytes: one hand-off each.
 #define HASH_BATCH_FILE_BYTES (128 * 1024)
 #define HASH_BATCH_BYTES (1024 * 1024)
 #define HASH_BATCH_JOBS 64
-
-struct HashJob {
-  const wchar_t *path;
-  int32_t whole;      // 1: the SHA-256 of the whole file; 0: its first read
-  int32_t oneReader;  // 1: read under the gate (a seek penalty)
-  uint64_t order;     // jobs run in (order, index) order
-  uint64_t index;
-  uint64_t size;  // the file's recorded size, for batching
-  // Lowered by one when the job is done (may be null).
-  std::atomic<int32_t> *pending;
-  // Results, set when the job is done.
-  DWORD rc;                  // as hashCalcSHA256 gives it
-  const wchar_t *debugText;  // the message to print under Debug, or null
-  uint8_t digest[SHA256_BYTES];
-  FileIdentity id;   // size: the bytes read (whole) or hashHeadKey's input
-  uint64_t key;      // first read: hashHeadKey of its bytes and its tail's
-  uint64_t headKey;  // first read: hashHeadKey of its bytes alone
-  int32_t tail;      // first read: 1 when the last block was read too
-  // Kept by the workers.
-  int32_t done;
-  HCRYPTHASH hash;
-};
 
 struct HashWorkers;
 
@@ -152,7 +129,7 @@ extern bool (*hashThreadStart)(std::thread *thread,
                                void (*body)(HashWorkers *, size_t),
                                HashWorkers *w, size_t index);
 
-// Starts the threads and takes the buffers. Null when any can't be had:
+// Starts the threads and takes their buffers. Null when any can't be had:
 // the caller then runs its jobs with hashRunJob.
 HashWorkers *hashWorkersStart(void);
 // Queues n jobs in one hand-off (paths stay valid and jobs in place until
@@ -164,5 +141,3 @@ void hashWorkersSubmit(HashWorkers *w, HashJob *const *jobs, size_t n);
 void hashWorkersWaitAny(HashWorkers *w, uint64_t *seen);
 // Ends the threads (every queued job run first) and releases the buffers.
 void hashWorkersStop(HashWorkers *w);
-// Runs one job on the calling thread, with the same results.
-void hashRunJob(HashJob *job);

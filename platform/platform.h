@@ -37,6 +37,9 @@
 // ---- The one seam: every platform call the core makes ----
 // One line per call, X(Name, Type) and what the call is used for. Type is the
 // entry's pointer type: that of the call it is named after, except for
+// ReadFileCached, ReadFile of only what is in memory (TRUE with *read the
+// bytes that were, 0 at the end of the file; FALSE with ERROR_IO_PENDING
+// when none were, or ERROR_NOT_SUPPORTED where the system can't tell), and
 // WaitCriticalSection, EnterCriticalSection as a wait that reports its
 // outcome: WAIT_OBJECT_0 once the lock is held or WAIT_FAILED (then not
 // held); the build's own never fails, but a replacement may. The interlocked
@@ -49,6 +52,7 @@
   X(FindClose, decltype(&::FindClose))                                   /* listings */                   \
   X(CreateFileW, decltype(&::CreateFileW))                               /* opening files, directories */ \
   X(ReadFile, decltype(&::ReadFile))                                     /* hashing a file */             \
+  X(ReadFileCached, BOOL (*)(HANDLE file, void *buf, DWORD toRead, DWORD *read)) /* reads without the device */ \
   X(SetFilePointerEx, decltype(&::SetFilePointerEx))                     /* a file's last block */        \
   X(GetFileInformationByHandle, decltype(&::GetFileInformationByHandle)) /* file, folder identities */    \
   X(CloseHandle, decltype(&::CloseHandle))                               /* what CreateFileW opened */    \

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -179,6 +180,30 @@ BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
   return TRUE;
 }
 
+BOOL ReadFileCached(HANDLE file, void *buf, DWORD toRead, DWORD *read) {
+  PosixObject *obj = ObjectFromHandle(file, kObjectFile);
+  if (obj == nullptr || read == nullptr) return FALSE;
+  *read = 0;
+  if (obj->file->atEnd) return TRUE;
+  struct iovec v = {buf, toRead};
+  for (;;) {
+    // From the current position (-1), which the read moves on.
+    const ssize_t n = preadv2(obj->fd, &v, 1, -1, RWF_NOWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n >= 0) {
+      *read = (DWORD)n;
+      return TRUE;
+    }
+    if (errno == EAGAIN)
+      SetLastError(ERROR_IO_PENDING);
+    else if (errno == EOPNOTSUPP)
+      SetLastError(ERROR_NOT_SUPPORTED);
+    else
+      SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+}
+
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
                       PLARGE_INTEGER newPos, DWORD method) {
   PosixObject *obj = ObjectFromHandle(file, kObjectFile);
@@ -208,6 +233,13 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // The first look after the open takes the status the open checked; a
+  // later one asks again, as Windows does, to see a file that changed.
+  if (obj->file->statSeen && fstat(obj->fd, &obj->file->st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  obj->file->statSeen = true;
   const struct stat &st = obj->file->st;
   const uint64_t size = (uint64_t)st.st_size;
   info->dwFileAttributes = AttributesFromStat(st, "");

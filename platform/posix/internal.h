@@ -26,8 +26,9 @@ struct FindState;
 // An open file: its status taken when it was opened, and whether a read
 // has met its end.
 struct FileState {
-  struct stat st;
+  struct stat st;  // as of the open, until the first look at it
   bool atEnd;
+  bool statSeen;  // st has been handed out: the next look asks again
 };
 
 struct PosixObject {

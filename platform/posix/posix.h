@@ -140,6 +140,7 @@ typedef struct OVERLAPPED_ OVERLAPPED;
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_NOT_SUPPORTED 50u
+#define ERROR_IO_PENDING 997u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_BROKEN_PIPE 109u
 #define ERROR_DISK_FULL 112u
@@ -241,8 +242,13 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
 // After a short read the next one returns 0 without asking the system.
 BOOL ReadFile(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
               OVERLAPPED *ovl);
-// The status as of CreateFileW (taken by the same call that checks the
-// file), not a new look-up.
+// ReadFile of what is in the page cache only (preadv2 with RWF_NOWAIT):
+// TRUE with *read the bytes that were there (fewer than asked when only
+// some were), 0 at the end of the file; FALSE with ERROR_IO_PENDING when
+// none were, or ERROR_NOT_SUPPORTED where the file system can't tell.
+BOOL ReadFileCached(HANDLE file, void *buf, DWORD toRead, DWORD *read);
+// The first call after CreateFileW takes the status the open checked (no
+// new look-up); each later one looks again, and sees a file that changed.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 BOOL CloseHandle(HANDLE h);
 // The path of an open file as the system now names it (flags 0 only):

@@ -32,6 +32,14 @@ DWORD WaitCriticalSection(LPCRITICAL_SECTION cs) {
   return WAIT_OBJECT_0;
 }
 
+// Windows has no read of what is in memory alone: every read may need
+// the device.
+BOOL ReadFileCached(HANDLE, void *, DWORD, DWORD *read) {
+  *read = 0;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
+
 // Compiler intrinsics on this build: given an address of their own here.
 LONG InterlockedIncrement(LONG volatile *value) {
   return ::InterlockedIncrement(value);

@@ -67,6 +67,20 @@ BOOL WINAPI HookedRead(HANDLE file, LPVOID buf, DWORD toRead, DWORD *read,
   return saved.ReadFile(file, buf, toRead, read, ovl);
 }
 
+// While reads may be failed, none comes from memory alone: each meets the
+// hook once, through ReadFile.
+BOOL HookedCachedRead(HANDLE file, void *buf, DWORD toRead, DWORD *read) {
+  {
+    std::lock_guard<std::mutex> lock(hooksLock);
+    if (fileHooks->failRead) {
+      *read = 0;
+      platformCalls.SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    }
+  }
+  return saved.ReadFileCached(file, buf, toRead, read);
+}
+
 HANDLE WINAPI HookedFind(LPCWSTR pattern, WIN32_FIND_DATAW *data) {
   if (fileHooks->beforeList) fileHooks->beforeList(pattern);
   return saved.FindFirstFileW(pattern, data);
@@ -104,10 +118,12 @@ ContainerFaultScope::~ContainerFaultScope() {
 FileCallHooks::FileCallHooks()
     : open_(&platformCalls.CreateFileW, HookedOpen),
       read_(&platformCalls.ReadFile, HookedRead),
+      cachedRead_(&platformCalls.ReadFileCached, HookedCachedRead),
       find_(&platformCalls.FindFirstFileW, HookedFind),
       findEx_(&platformCalls.FindFirstFileExW, HookedFindEx) {
   saved.CreateFileW = open_.saved();
   saved.ReadFile = read_.saved();
+  saved.ReadFileCached = cachedRead_.saved();
   saved.FindFirstFileW = find_.saved();
   saved.FindFirstFileExW = findEx_.saved();
   fileHooks = this;

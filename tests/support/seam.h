@@ -76,12 +76,15 @@ class FileCallHooks {
   std::function<void(const std::wstring &pattern)> beforeList;
   // Returns true to fail the open (after setting the last error).
   std::function<bool(const std::wstring &path, DWORD flags)> failOpen;
-  // Returns true to fail the read (after setting the last error).
+  // Returns true to fail the read (after setting the last error). While it
+  // is set, no read comes from memory alone (ReadFileCached finds nothing),
+  // so that every read meets it.
   std::function<bool(HANDLE file)> failRead;
 
  private:
   CallReplaced<decltype(PlatformCalls::CreateFileW)> open_;
   CallReplaced<decltype(PlatformCalls::ReadFile)> read_;
+  CallReplaced<decltype(PlatformCalls::ReadFileCached)> cachedRead_;
   CallReplaced<decltype(PlatformCalls::FindFirstFileW)> find_;
   CallReplaced<decltype(PlatformCalls::FindFirstFileExW)> findEx_;
 };

@@ -1,7 +1,10 @@
 // Same-size files of more than one read are compared by their first read
 // before any is hashed whole: the report, the failure lines and the counts
 // are those of hashing every member whole.
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -29,6 +32,21 @@ std::string Bytes(size_t n, unsigned seed) {
 std::string Flipped(std::string b, size_t at) {
   b[at] = static_cast<char>(b[at] ^ 0x5A);
   return b;
+}
+
+// Changes the file's first byte in place, and moves its write time on.
+void RewriteFirstByte(const std::wstring &path) {
+  const std::filesystem::path p(path);
+  {
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    char c = 0;
+    f.read(&c, 1);
+    f.seekp(0);
+    c = static_cast<char>(c ^ 0x5A);
+    f.write(&c, 1);
+  }
+  std::filesystem::last_write_time(
+      p, std::filesystem::last_write_time(p) + std::chrono::hours(1));
 }
 
 struct PassResult {
@@ -92,7 +110,9 @@ TEST_F(HeadCompareTest, FilesDifferingOnlyAtTheStartGiveNothing) {
 
 // From HASH_TAIL_FROM bytes on the last block is compared too: a file that
 // differs from the others only there is opened once and never read whole,
-// while a twin whose last block can't be read is still hashed and found.
+// a twin is read whole on the handle its head was read on, and a twin
+// whose last block can't be read (or that can't be put back in place) is
+// still hashed and found.
 TEST_F(HeadCompareTest, LastBlocksSettleFilesDifferingAtTheEnd) {
   const std::string base = Bytes(HASH_TAIL_FROM + 5000, 5);
   auto a = MakeFile("d/a", base);
@@ -106,7 +126,7 @@ TEST_F(HeadCompareTest, LastBlocksSettleFilesDifferingAtTheEnd) {
   PassResult r = Run(At("d"));
   EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
   EXPECT_EQ(opens[e], 1);  // the first and last blocks, one open
-  EXPECT_EQ(opens[a], 2);  // and then hashed whole
+  EXPECT_EQ(opens[a], 1);  // and then hashed whole on the same handle
   CallReplaced<decltype(PlatformCalls::SetFilePointerEx)> noSeek(
       &platformCalls.SetFilePointerEx,
       [](HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD) -> BOOL {
@@ -115,6 +135,45 @@ TEST_F(HeadCompareTest, LastBlocksSettleFilesDifferingAtTheEnd) {
       });
   r = Run(At("d"));
   EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
+}
+
+// A file read whole on the handle its head was read on goes on from its
+// head only while the file shows no change: one that changed in between
+// (here in its first block, which the head had seen as its twins') is read
+// again from its start, and is no twin.
+TEST_F(HeadCompareTest, FileChangedAfterItsHeadIsReadAgainFromItsStart) {
+  const std::string base = Bytes(3 * HASH_READ_SIZE, 9);
+  auto a = MakeFile("d/a", base);
+  auto b = MakeFile("d/b", base);
+  auto v = MakeFile("d/v", base);
+  static FileIdentity victim;
+  static int looks;
+  static std::wstring victimPath;
+  victimPath = v;
+  looks = 0;
+  HANDLE h = platformCalls.CreateFileW(v.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FileIdentityFromHandle(h, &victim));
+  platformCalls.CloseHandle(h);
+  using InfoCall = decltype(PlatformCalls::GetFileInformationByHandle);
+  static InfoCall real;
+  // The victim's second look (the whole read's, after its head's) finds it
+  // rewritten: its first byte and its write time changed.
+  CallReplaced<InfoCall> info(
+      &platformCalls.GetFileInformationByHandle,
+      [](HANDLE file, BY_HANDLE_FILE_INFORMATION *i) -> BOOL {
+        const BOOL ok = real(file, i);
+        if (!ok || i->nFileIndexLow != victim.indexLow ||
+            i->nFileIndexHigh != victim.indexHigh || ++looks != 2)
+          return ok;
+        RewriteFirstByte(victimPath);
+        return real(file, i);
+      });
+  real = info.saved();
+  PassResult r = Run(At("d"));
+  EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
+  EXPECT_EQ(looks, 2);
 }
 
 TEST_F(HeadCompareTest, HeaderShowsTheWholeFileDigest) {

@@ -139,13 +139,43 @@ TEST_F(WorkersTest, DeviceThatCannotTellIsReadUnderTheGate) {
   }
 }
 
+using CachedCall = decltype(PlatformCalls::ReadFileCached);
+CachedCall realCached = nullptr;
+
+BOOL FailingCachedRead(HANDLE, void *, DWORD, DWORD *read) {
+  *read = 0;
+  platformCalls.SetLastError(ERROR_READ_FAULT);
+  return FALSE;
+}
+
+BOOL HalfCachedRead(HANDLE file, void *buf, DWORD toRead, DWORD *read) {
+  return realCached(file, buf, toRead > 1 ? toRead / 2 : toRead, read);
+}
+
+// A volume that seeks is read from memory without the gate where the data
+// is there: a look into memory that fails, or finds only part of a read
+// there, leaves the rest to the device's reads, and the report stays.
+TEST_F(WorkersTest, ReadsFromMemoryThatFailOrComeInPartsChangeNothing) {
+  MakeTree();
+  const PassResult plain = Plain();
+  CallReplaced<DeviceCall> query(&platformCalls.DeviceIoControl, FailingQuery);
+  for (CachedCall probe : {FailingCachedRead, HalfCachedRead}) {
+    CallReplaced<CachedCall> cached(&platformCalls.ReadFileCached, probe);
+    realCached = cached.saved();
+    const PassResult r = Run();
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(r.hashed, plain.hashed);
+    EXPECT_GT(hashPassReads.oneReader, 0u);
+  }
+}
+
 // Files of a volume with a seek penalty are read under one gate (open once
 // the reads prove quick, as these from the page cache soon do), a piece
 // at a time, by every hasher in turn: a read that fails part-way through
 // one of them (past its first piece) fails that file alone, and every other
 // file is hashed as when each is hashed whole on this thread.
 TEST_F(WorkersTest, GatedReadsKeepAFailedReadToItsFile) {
-  const size_t size = 3 * HASH_PIECE_BYTES + 1000;
+  const size_t size = 3 * 8 * HASH_READ_SIZE + 1000;
   for (int g = 0; g < 3; g++) {
     // One head and one last block for the whole group: each is read whole.
     std::string body(size + g, static_cast<char>('a' + g));
