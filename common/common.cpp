@@ -1,6 +1,7 @@
 // The program-wide records and the shared Debug and failure texts.
 #include "common/common.h"
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -15,11 +16,11 @@ uint32_t cntDirsRemoved;
 
 namespace {
 
-struct StreamFile {
-  int known;
-  DWORD volume, indexHigh, indexLow;
-};
-StreamFile runOutput[2];
+FileIdentity runOutput[2];  // standard output and standard error
+
+uint64_t fileTimeTicks(const FILETIME &t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
 
 }  // namespace
 
@@ -30,22 +31,51 @@ int FileHasIdentity(const FileIdentity *id) {
 
 void RunOutputLearn(void) {
   for (int i = 0; i < 2; i++) {
-    StreamFile &f = runOutput[i];
-    f.known = StdStreamIdentity(i + 1, &f.volume, &f.indexHigh, &f.indexLow) &&
-              f.volume != 0 && (f.indexHigh != 0 || f.indexLow != 0);
+    FileIdentity &f = runOutput[i];
+    f = FileIdentity{};
+    f.known = StdStreamIdentity(i + 1, &f.volume, &f.indexHigh, &f.indexLow);
   }
 }
 
-int RunOutputKnown(void) { return runOutput[0].known || runOutput[1].known; }
+int RunOutputKnown(void) {
+  return FileHasIdentity(&runOutput[0]) || FileHasIdentity(&runOutput[1]);
+}
 
 int IsRunOutput(const FileIdentity *id) {
-  if (!FileHasIdentity(id)) return 0;
-  for (const StreamFile &f : runOutput) {
-    if (f.known && f.volume == id->volume && f.indexHigh == id->indexHigh &&
-        f.indexLow == id->indexLow)
-      return 1;
-  }
-  return 0;
+  return SameFile(id, &runOutput[0]) || SameFile(id, &runOutput[1]);
+}
+
+int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  memset(id, 0, sizeof(*id));
+  if (!platformCalls.GetFileInformationByHandle(file, &info)) return 0;
+  id->known = 1;
+  id->volume = info.dwVolumeSerialNumber;
+  id->indexHigh = info.nFileIndexHigh;
+  id->indexLow = info.nFileIndexLow;
+  id->size =
+      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  id->createTime = fileTimeTicks(info.ftCreationTime);
+  id->writeTime = fileTimeTicks(info.ftLastWriteTime);
+  return 1;
+}
+
+int SameFile(const FileIdentity *a, const FileIdentity *b) {
+  return FileHasIdentity(a) && FileHasIdentity(b) && a->volume == b->volume &&
+         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
+}
+
+bool FileIdentityLess(const FileIdentity *a, const FileIdentity *b) {
+  if (a->volume != b->volume) return a->volume < b->volume;
+  if (a->indexHigh != b->indexHigh) return a->indexHigh < b->indexHigh;
+  return a->indexLow < b->indexLow;
+}
+
+int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
+  const bool named = FileHasIdentity(a) || FileHasIdentity(b);
+  return a->known && b->known && (named ? SameFile(a, b) : true) &&
+         a->size == b->size && a->createTime == b->createTime &&
+         a->writeTime == b->writeTime;
 }
 
 // Can't fail.

@@ -53,6 +53,20 @@ struct FileIdentity {
 // Can't fail.
 int FileHasIdentity(const FileIdentity *id);
 
+// Fills id (size: the file's size) from an open file. Returns 1, or 0 with
+// id cleared when the system can't tell.
+int FileIdentityFromHandle(HANDLE file, FileIdentity *id);
+// 1 when both name their files (FileHasIdentity) and name the same one.
+// Can't fail.
+int SameFile(const FileIdentity *a, const FileIdentity *b);
+// Orders identities by volume and file index: true when a comes before b.
+// Those of one file (SameFile) are next to each other. Can't fail.
+bool FileIdentityLess(const FileIdentity *a, const FileIdentity *b);
+// 1 when a and b are known and tell of the same file, unchanged: the same
+// size and times, and the same volume and index, or none on either.
+// Can't fail.
+int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
+
 // The files behind standard output and standard error (a report saved
 // inside the trees): never recorded, erased or purged. RunOutputLearn reads
 // their identities at the start of a search; RunOutputKnown is 1 when

@@ -25,10 +25,8 @@ struct AliasKey {
 };
 
 bool aliasLess(const AliasKey &a, const AliasKey &b) {
-  if (a.id.volume != b.id.volume) return a.id.volume < b.id.volume;
-  if (a.id.indexHigh != b.id.indexHigh) return a.id.indexHigh < b.id.indexHigh;
-  if (a.id.indexLow != b.id.indexLow) return a.id.indexLow < b.id.indexLow;
-  return a.order < b.order;
+  if (FileIdentityLess(&a.id, &b.id)) return true;
+  return !FileIdentityLess(&b.id, &a.id) && a.order < b.order;
 }
 
 // The records of one file reached more than once are a source file when

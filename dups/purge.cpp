@@ -71,7 +71,7 @@ bool isKept(const DescentStep *step) {
 uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
                     const DescentStep *up) {
   wchar_t *child = childPath(dir, fd->cFileName);
-  DescentStep step = {child, up, 0, 0, 0, 0};
+  DescentStep step = {child, up, 0, {}};
   const uint64_t sub = isKept(&step) ? 1 : purgeTree(child, &step);
   if (sub == 0) {
     PrintW(L"rd  \"%ls\"\n", ShowPath(child, 2).c_str());
@@ -168,7 +168,7 @@ uint64_t SumDirFileSizes(const wchar_t *dir, int erase) {
 }
 
 uint64_t PurgeEmptyDirs(const wchar_t *dir) {
-  DescentStep top = {dir, nullptr, 0, 0, 0, 0};
+  DescentStep top = {dir, nullptr, 0, {}};
   if (isKept(&top)) return 1;
   return purgeTree(dir, &top);
 }
@@ -176,7 +176,7 @@ uint64_t PurgeEmptyDirs(const wchar_t *dir) {
 void PurgeKeepDirectory(const wchar_t *dir) {
   keptNames.emplace_back(dir);
   keptDirs.push_back(
-      DescentStep{keptNames.back().c_str(), nullptr, 0, 0, 0, 0});
+      DescentStep{keptNames.back().c_str(), nullptr, 0, {}});
 }
 
 void PurgeKeepNone(void) {

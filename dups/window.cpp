@@ -189,13 +189,9 @@ void shareByIdentity(Group *g) {
     if (g->from[i] != kSettled && FileHasIdentity(&g->jobs[i].opened))
       named.push_back(i);
   auto less = [g](size_t a, size_t b) {
-    const FileIdentity &x = g->jobs[a].opened, &y = g->jobs[b].opened;
-    if (x.volume != y.volume) return x.volume < y.volume;
-    if (x.indexHigh != y.indexHigh) return x.indexHigh < y.indexHigh;
-    if (x.indexLow != y.indexLow) return x.indexLow < y.indexLow;
-    return a < b;
+    return FileIdentityLess(&g->jobs[a].opened, &g->jobs[b].opened);
   };
-  std::sort(named.begin(), named.end(), less);
+  std::stable_sort(named.begin(), named.end(), less);  // list order kept
   for (size_t k = 1; k < named.size(); k++) {
     const HashJob &first = g->jobs[g->from[named[k - 1]]];
     if (SameFile(&g->jobs[named[k]].opened, &first.opened))

@@ -41,10 +41,6 @@ BOOL plainRead(HashReader *, HANDLE file, BYTE *into, DWORD want, DWORD *got) {
   return platformCalls.ReadFile(file, into, want, got, nullptr);
 }
 
-uint64_t fileTimeTicks(const FILETIME &t) {
-  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
 }  // namespace
 
 HashReader hashPlainReader = {plainRead};
@@ -183,31 +179,4 @@ uint64_t hashHeadKey(const BYTE *data, DWORD n) {
   }
   for (; i < n; i++) h = (h ^ data[i]) * 0x100000001B3ull;
   return h ^ (h >> 32);
-}
-
-int FileIdentityFromHandle(HANDLE file, FileIdentity *id) {
-  BY_HANDLE_FILE_INFORMATION info;
-  memset(id, 0, sizeof(*id));
-  if (!platformCalls.GetFileInformationByHandle(file, &info)) return 0;
-  id->known = 1;
-  id->volume = info.dwVolumeSerialNumber;
-  id->indexHigh = info.nFileIndexHigh;
-  id->indexLow = info.nFileIndexLow;
-  id->size =
-      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  id->createTime = fileTimeTicks(info.ftCreationTime);
-  id->writeTime = fileTimeTicks(info.ftLastWriteTime);
-  return 1;
-}
-
-int SameFile(const FileIdentity *a, const FileIdentity *b) {
-  return FileHasIdentity(a) && FileHasIdentity(b) && a->volume == b->volume &&
-         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
-}
-
-int SameFileIdentity(const FileIdentity *a, const FileIdentity *b) {
-  const bool named = FileHasIdentity(a) || FileHasIdentity(b);
-  return a->known && b->known && (named ? SameFile(a, b) : true) &&
-         a->size == b->size && a->createTime == b->createTime &&
-         a->writeTime == b->writeTime;
 }

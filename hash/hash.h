@@ -40,17 +40,6 @@ DWORD hashCalcSHA256(const wchar_t *path, uint8_t *digest);
 DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
                              FileIdentity *id);
 
-// Fills id (size: the file's size) from an open file. Returns 1, or 0 with
-// id cleared when the system can't tell.
-int FileIdentityFromHandle(HANDLE file, FileIdentity *id);
-// 1 when both name their files (FileHasIdentity) and name the same one.
-// Can't fail.
-int SameFile(const FileIdentity *a, const FileIdentity *b);
-// 1 when a and b are known and tell of the same file, unchanged: the same
-// size and times, and the same volume and index, or none on either.
-// Can't fail.
-int SameFileIdentity(const FileIdentity *a, const FileIdentity *b);
-
 // Releases the provider context that the hashing calls share; the next call
 // acquires a new one. Called by the run's tear-down. Can't fail.
 void hashReleaseProvider(void);

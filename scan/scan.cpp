@@ -184,31 +184,22 @@ DWORD bintree_AddObjectIn(StoredFolder *folder, const wchar_t *name,
 }
 
 // Looks up the file-system identity of a step's directory once.
-static bool stepIdentity(const DescentStep *s) {
-  if (s->known == 0) {
-    s->known = -1;
+static const FileIdentity *stepIdentity(const DescentStep *s) {
+  if (!s->looked) {
+    s->looked = 1;
     HANDLE h = platformCalls.CreateFileW(s->dir, GENERIC_READ, FILE_SHARE_READ,
                                          nullptr, OPEN_EXISTING,
                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    // A volume that gives 0 for every folder tells none apart.
-    if (platformCalls.GetFileInformationByHandle(h, &info) &&
-        info.dwVolumeSerialNumber != 0 &&
-        (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)) {
-      s->volume = info.dwVolumeSerialNumber;
-      s->indexHigh = info.nFileIndexHigh;
-      s->indexLow = info.nFileIndexLow;
-      s->known = 1;
-    }
+    if (h == INVALID_HANDLE_VALUE) return &s->id;  // known: 0
+    (void)FileIdentityFromHandle(h, &s->id);
     (void)platformCalls.CloseHandle(h);  // nothing to do if it fails
   }
-  return s->known == 1;
+  return &s->id;
 }
 
 bool SameDirectory(const DescentStep *a, const DescentStep *b) {
-  return stepIdentity(a) && stepIdentity(b) && a->volume == b->volume &&
-         a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
+  // A volume that gives 0 for every folder tells none apart (SameFile).
+  return SameFile(stepIdentity(a), stepIdentity(b));
 }
 
 namespace {
@@ -232,9 +223,9 @@ std::wstring textualParent(const std::wstring &path) {
 }  // namespace
 
 bool DirectoryHolds(const wchar_t *outer, const wchar_t *inner) {
-  DescentStep out = {outer, nullptr, 0, 0, 0, 0};
+  DescentStep out = {outer, nullptr, 0, {}};
   for (std::wstring up = textualParent(inner); !up.empty();) {
-    DescentStep step = {up.c_str(), nullptr, 0, 0, 0, 0};
+    DescentStep step = {up.c_str(), nullptr, 0, {}};
     if (SameDirectory(&out, &step)) return true;
     std::wstring next = textualParent(up);
     if (next == up) break;

@@ -37,8 +37,8 @@ bool IsOnlineOnly(const WIN32_FIND_DATAW *fd);
 struct DescentStep {
   const wchar_t *dir;
   const DescentStep *up;
-  mutable int known;  // 0 not looked up, 1 valid, -1 unavailable
-  mutable DWORD volume, indexHigh, indexLow;
+  mutable int looked;  // the identity was looked up
+  mutable FileIdentity id;
 };
 
 // True when a and b are the same directory by file-system identity (each
