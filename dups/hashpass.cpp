@@ -187,16 +187,18 @@ struct Runner {
   HashWorkers *workers = nullptr;
   bool tried = false;
   std::vector<HashJob *> outbox;
-  DeviceAnswers *devices = nullptr;
   uint64_t filesHere = 0;  // hashed on this thread before the start
 };
 
 // Whether the file is read under the gate, one read at a time on its
 // device: when its volume has a seek penalty, or when that can't be told
 // (docs/architecture.md says why).
-bool readByOneReader(Runner *run, const wchar_t *path) {
-  if (run->devices == nullptr) run->devices = hashDevicesNew();
-  const bool one = hashSeekPenalty(run->devices, path) != kSeekNone;
+bool readByOneReader(Runner *, const wchar_t *path) {
+  const wchar_t *name = path + wcslen(path);
+  while (name > path && name[-1] != L'\\' && name[-1] != L'/') name--;
+  const std::wstring folder(path, name);
+  const bool one = platformCalls.GetVolumeSeekPenalty(
+                       folder.empty() ? L"." : folder.c_str()) != kSeekNone;
   (one ? hashPassReads.oneReader : hashPassReads.ownReads)++;
   return one;
 }
@@ -586,7 +588,6 @@ void HashGroupsAndCompare(linklist *sourceList, bintree *tree) {
     keepAhead(&pass, cursor);
     visitSource(&pass, s);
   }
-  if (pass.run.devices != nullptr) hashDevicesFree(pass.run.devices);
   if (pass.run.workers == nullptr) return;
   drain(&pass);
   hashWorkersStop(pass.run.workers);

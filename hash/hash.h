@@ -92,18 +92,6 @@ uint64_t hashHeadKey(const BYTE *data, DWORD n);
 // (nothing is then held). Prints nothing.
 DWORD hashBeginQuiet(HCRYPTHASH *hash, const wchar_t **debugText);
 
-// ---- The devices files lie on ----
-// Whether reading a file's volume in two places at once costs seeks: asked
-// of each volume once (a drive's device "\\.\X:", or a directory's own
-// handle; a relative path by the drive its full form names), and
-// remembered in a DeviceAnswers. A network share has none. A
-// query that can't be made gives kSeekUnknown.
-enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
-struct DeviceAnswers;
-DeviceAnswers *hashDevicesNew(void);
-void hashDevicesFree(DeviceAnswers *d);
-int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
-
 // ---- Hashing on worker threads ----
 // Hasher threads, one per core, take the jobs in pass order (job order,
 // then index) and read and hash their files. A file on a volume with a
