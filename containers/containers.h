@@ -1,5 +1,6 @@
 // Containers: the lock-guarded FIFO `linklist` of FileRecords and the
-// size-keyed search tree `bintree`.
+// size-keyed `bintree`, an ordered index of size groups whose nodes are
+// linked as a search tree only where the tree keeps links (not the run's).
 #pragma once
 
 #include <cstddef>
@@ -117,6 +118,7 @@ int FileRecordSamePath(const FileRecord *a, const FileRecord *b);
 struct TreeNode {
   DWORD keyLow;
   DWORD keyHigh;
+  // The insertion rule's links: null in a tree that keeps none.
   TreeNode *left;
   TreeNode *right;
   TreeNode *parent;
@@ -125,7 +127,7 @@ struct TreeNode {
   int32_t reserved;
 };
 
-struct TreeIndex;  // ordered index of the nodes, kept beside the chains
+struct TreeIndex;  // ordered index of the nodes: every look-up and walk
 
 struct bintree {
   TreeNode *root;
