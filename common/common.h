@@ -1,10 +1,12 @@
 // What the whole program shares, below every subsystem: the options
 // record, the run counters, the Debug and failure texts, a file's identity
-// and the status-line counters the scan and the pass raise. It includes
-// nothing but platform/; every folder may include it.
+// the status-line counters the scan and the pass raise, and the start of a
+// thread. It includes nothing but platform/; every folder may include it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -128,6 +130,12 @@ void FolderUnread(const wchar_t *dir, DWORD code);
 // line on standard error that says how many were not read; else nothing.
 // Called once, at the end of the search. Can't fail.
 void OnlineOnlyNotice(void);
+
+// ---- Threads ----
+// Starts a thread running body, held in *thread. Returns false, with
+// *thread untouched, when no thread can be had. A variable so that a test
+// can make a start fail, or hold the caller back until the thread is done.
+extern bool (*ThreadStart)(std::thread *thread, std::function<void()> body);
 
 // ---- Memory exhausted ----
 // Ends the run: the report written out as far as it goes, one line on

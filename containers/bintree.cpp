@@ -1,7 +1,10 @@
-// bintree: the lock-guarded size index. Its links form a root with two
-// sorted chains (the insertion rule never rebalances); an ordered index kept
-// beside the chains finds a key, and the place to splice a new one in,
-// without a walk along a chain.
+// bintree: the lock-guarded size index. An ordered index finds a key, and
+// the place for a new one, and its ascending walk is the tree's order. A
+// tree as bintree_Allocate makes it also links its nodes by the insertion
+// rule, a root with two sorted chains (never rebalanced), spliced at the
+// place the index gives; the run's own tree drops those links
+// (bintree_DropLinks, linksKept 0) and keeps only a root, since nothing in
+// a run reads them.
 //
 // The index holds (key, node) pairs in ascending order, cut into blocks of
 // at most kBlockMax pairs, with the first key of every block in an array of

@@ -1,5 +1,6 @@
 // Containers: the lock-guarded FIFO `linklist` of FileRecords and the
-// size-keyed search tree `bintree`.
+// size-keyed `bintree`, an ordered index of size groups whose nodes are
+// linked as a search tree only where the tree keeps links (not the run's).
 #pragma once
 
 #include <cstddef>
@@ -102,6 +103,8 @@ void FolderRelease(StoredFolder *folder);
 // stored; i: destination i). Can't fail.
 void FolderSetParameter(StoredFolder *folder, uint32_t parm);
 uint32_t FileRecordParameter(const FileRecord *record);
+// The record's folder, shared by the records of the files in it. Can't fail.
+const StoredFolder *FileRecordFolder(const FileRecord *record);
 // The record's full path, built into *out; returns out->c_str().
 const wchar_t *FileRecordPath(const FileRecord *record, std::wstring *out);
 // The record's full path, built into this thread's buffer: valid until the
@@ -117,6 +120,7 @@ int FileRecordSamePath(const FileRecord *a, const FileRecord *b);
 struct TreeNode {
   DWORD keyLow;
   DWORD keyHigh;
+  // The insertion rule's links: null in a tree that keeps none.
   TreeNode *left;
   TreeNode *right;
   TreeNode *parent;
@@ -125,7 +129,7 @@ struct TreeNode {
   int32_t reserved;
 };
 
-struct TreeIndex;  // ordered index of the nodes, kept beside the chains
+struct TreeIndex;  // ordered index of the nodes: every look-up and walk
 
 struct bintree {
   TreeNode *root;

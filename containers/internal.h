@@ -41,14 +41,11 @@ struct StoredFolder {
   uint32_t parm;  // the parameter whose scan found the folder's files
 };
 
-// Linux stores names in 2-byte code units too (UTF-16); a name that would
-// not come back the same from them (a lone high surrogate, a value above
-// U+10FFFF) keeps its wide characters, marked by kNameWide in refs.
-#if WCHAR_MAX > 0xFFFF
+// Names are stored in 2-byte code units (UTF-16) whatever the width of
+// wchar_t. Where wchar_t is wider (Linux), a name that would not come back
+// the same from them (a lone high surrogate, a value above U+10FFFF) keeps
+// its wide characters, marked by kNameWide in refs.
 typedef char16_t NameUnit;
-#else
-typedef wchar_t NameUnit;
-#endif
 const uint32_t kNameWide = 0x80000000u;
 
 // A file's name in its folder: the folder and the reference count, then,

@@ -124,6 +124,10 @@ uint32_t FileRecordParameter(const FileRecord *record) {
   return record->name->folder->parm;
 }
 
+const StoredFolder *FileRecordFolder(const FileRecord *record) {
+  return record->name->folder;
+}
+
 void FolderRelease(StoredFolder *folder) {
   if (folder == nullptr) return;
   if (folder->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;

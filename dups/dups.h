@@ -9,11 +9,17 @@
 #include "scan/scan.h"
 
 void HashGroupsAndCompare(linklist *sourceList, bintree *tree);
+// The block of the source file at sourcePath from its group's whole list
+// files, through ReportMatchesOf; a path not in the list is named under
+// Debug. Nothing in the run calls it: the hashing pass reports each source
+// file with ReportMatchesOf from its group's index, which gives the same
+// block.
 void CompareHashesDisplayMatches(const wchar_t *sourcePath, linklist *files);
 void EraseFile(const wchar_t *path);
 // The block of R's set: group holds, in list order, at least every record
 // of R's group that may match R (the whole group, or the records whose
-// digest equals R's). Prints and erases as CompareHashesDisplayMatches.
+// digest equals R's). Prints it and erases its "del " copies, each only
+// while it and a kept copy are still the files that were hashed.
 void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 
 // One file reached from the source and from destinations is a source file

@@ -30,7 +30,7 @@ wchar_t *childPath(const wchar_t *dir, const wchar_t *name) {
   size_t cap = wcslen(dir) + wcslen(name) + 2;
   wchar_t *child = StringAllocOrDie(cap);
   wcscpy(child, dir);
-  PathJoinChild(child, cap, name);
+  StringConcat(child, cap, name);
   return child;
 }
 
@@ -87,8 +87,7 @@ uint64_t purgeChild(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
 uint64_t subdirectoryData(const wchar_t *dir, const WIN32_FIND_DATAW *fd,
                           const DescentStep *up) {
   if (EntersSubdirectory(dir, fd)) return purgeChild(dir, fd, up);
-  const wchar_t *name = fd->cFileName;
-  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0 ? 0 : 1;
+  return IsDotOrDotDot(fd->cFileName) ? 0 : 1;
 }
 
 // Once the report is lost the purge ends: what is left counts as data, so

@@ -91,18 +91,25 @@ struct HashWindow {
   ListElement *cursor = nullptr;
   FileRecord *next = nullptr;
   std::vector<HashJob *> outbox;  // jobs for the next hand-off
-  DeviceAnswers *devices = nullptr;
+  // Whether each folder's files are read by one reader, asked once.
+  std::unordered_map<const StoredFolder *, int32_t> oneReader;
 };
 
 namespace {
 
 // Whether the file is read through the gate: when its volume has a seek
-// penalty, or when that can't be told.
-int32_t readByOneReader(HashWindow *w, const wchar_t *path) {
-  if (w->devices == nullptr) w->devices = hashDevicesNew();
-  const bool one = hashSeekPenalty(w->devices, path) != kSeekNone;
-  (one ? hashPassReads.oneReader : hashPassReads.ownReads)++;
-  return one ? 1 : 0;
+// penalty, or when that can't be told. Asked once per folder.
+int32_t readByOneReader(HashWindow *w, const FileRecord *r,
+                        const wchar_t *path) {
+  auto at = w->oneReader.find(FileRecordFolder(r));
+  if (at == w->oneReader.end()) {
+    const std::wstring folder(path, FolderPartLength(path));
+    const int seeks = platformCalls.GetVolumeSeekPenalty(
+        folder.empty() ? L"." : folder.c_str());
+    at = w->oneReader.emplace(FileRecordFolder(r), seeks != kSeekNone).first;
+  }
+  (at->second ? hashPassReads.oneReader : hashPassReads.ownReads)++;
+  return at->second;
 }
 
 bool useWorkers(HashWindow *w, const Group *g) {
@@ -148,7 +155,7 @@ void submitStage(HashWindow *w, Group *g) {
     job.size = g->members[i]->size;
     job.pending = &g->pending;
     if (!whole && g->keep != nullptr) job.keep = g->keep + i * HASH_HEAD_SIZE;
-    if (workers) job.oneReader = readByOneReader(w, job.path);
+    if (workers) job.oneReader = readByOneReader(w, g->members[i], job.path);
     batch.push_back(&job);
   }
   g->pending.store(static_cast<int32_t>(batch.size()));
@@ -408,6 +415,5 @@ void HashWindowClose(HashWindow *w) {
   w->ahead.clear();
   if (w->workers != nullptr) hashWorkersStop(w->workers);
   hashBufferFree(w->buffer);
-  if (w->devices != nullptr) hashDevicesFree(w->devices);
   delete w;
 }

@@ -27,6 +27,13 @@ bool IsRootText(const std::wstring &p) {
   return p.size() == 3 && p[1] == L':' && IsSep(p[2]);
 }
 
+// A join's end: '/', the platform's separator, or the '\' of a root (on
+// Linux a '\' below the root ends a name).
+bool EndsInSepText(const std::wstring &p) {
+  const wchar_t c = p.back();
+  return c == L'/' || c == PATH_SEPARATOR || (c == L'\\' && IsRootText(p));
+}
+
 bool IsBareDriveText(const std::wstring &p) {
   const bool letter = !p.empty() && ((p[0] >= L'A' && p[0] <= L'Z') ||
                                      (p[0] >= L'a' && p[0] <= L'z'));
@@ -170,7 +177,7 @@ void CheckConcat(const std::wstring &path, const std::wstring &tail,
   if (copied == cap) return;
   std::wstring join = path;
   if (!tail.empty()) {
-    if (!path.empty() && !IsBareDriveText(path) && !IsSep(path.back())) {
+    if (!path.empty() && !IsBareDriveText(path) && !EndsInSepText(path)) {
       join += PATH_SEPARATOR;
     }
     join += tail;

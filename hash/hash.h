@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "common/common.h"
 
@@ -95,13 +94,6 @@ struct HashGate {
 // null where no other thread reads.
 void hashRunJob(HashJob *job, BYTE *buffer, HashGate *gate);
 
-// ---- The devices files lie on ----
-enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
-struct DeviceAnswers;
-DeviceAnswers *hashDevicesNew(void);
-void hashDevicesFree(DeviceAnswers *d);
-int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
-
 // ---- Hashing on worker threads ----
 // Hasher threads, one per core, take the jobs in (order, index) order and
 // run them. A hasher takes files under HASH_BATCH_FILE_BYTES in runs of up
@@ -111,12 +103,6 @@ int hashSeekPenalty(DeviceAnswers *d, const wchar_t *path);
 #define HASH_BATCH_JOBS 64
 
 struct HashWorkers;
-
-// Starts one worker thread running body(w, index). False when no thread
-// can be had. A variable so that a test can make a start fail.
-extern bool (*hashThreadStart)(std::thread *thread,
-                               void (*body)(HashWorkers *, size_t),
-                               HashWorkers *w, size_t index);
 
 // Starts the threads and takes their buffers. Null when any can't be had:
 // the caller then runs its jobs with hashRunJob.

@@ -23,20 +23,7 @@ struct RunsLater {
 using JobQueue =
     std::priority_queue<HashJob *, std::vector<HashJob *>, RunsLater>;
 
-bool startThread(std::thread *thread, void (*body)(HashWorkers *, size_t),
-                 HashWorkers *w, size_t index) {
-  try {
-    *thread = std::thread(body, w, index);
-  } catch (...) {  // no thread to be had
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool (*hashThreadStart)(std::thread *, void (*)(HashWorkers *, size_t),
-                        HashWorkers *, size_t) = startThread;
 
 struct HashWorkers {
   std::mutex m;
@@ -117,7 +104,8 @@ void hasherLoop(HashWorkers *w, size_t me) {
 bool startThreads(HashWorkers *w, size_t n) {
   w->hashers.resize(n);
   for (size_t i = 0; i < n; i++)
-    if (!hashThreadStart(&w->hashers[i], hasherLoop, w, i)) return false;
+    if (!ThreadStart(&w->hashers[i], [w, i] { hasherLoop(w, i); }))
+      return false;
   return true;
 }
 

@@ -52,8 +52,27 @@ static bool IsRoot(const wchar_t *path) {
   return len == 3 && path[1] == L':' && IsSeparator(path[2]);
 }
 
+// Whether the path of len characters in buf ends in a separator: '/' or
+// this platform's own, or the '\' of a root ("\", "C:\"). On Linux a name
+// may end in '\', and such a directory still needs its '/'. Can't fail.
+static bool EndsInSeparator(const wchar_t *buf, size_t len) {
+  const wchar_t last = buf[len - 1];
+  return last == L'/' || last == PATH_SEPARATOR ||
+         (last == L'\\' && IsRoot(buf));
+}
+
 // The separator goes in unless the path is empty, a bare drive or already
-// ends in one; the tail is cut so the result always fits. Can't fail.
+// ends in one, and only when it fits. Returns the new length. Can't fail.
+static size_t AddJoinSeparator(wchar_t *buf, size_t len, size_t capacity) {
+  if (len > 0 && len + 1 < capacity && !IsBareDrive(buf) &&
+      !EndsInSeparator(buf, len)) {
+    buf[len++] = PATH_SEPARATOR;
+    buf[len] = L'\0';
+  }
+  return len;
+}
+
+// The tail is cut so the result always fits. Can't fail.
 void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail) {
   if (tail == nullptr || tail[0] == L'\0') return;
   if (buf == nullptr) {
@@ -62,24 +81,20 @@ void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail) {
   }
   size_t len = wcsnlen(buf, capacity);
   if (len >= capacity) return;  // no room even for the terminator
-  if (len > 0 && !IsBareDrive(buf) && !IsSeparator(buf[len - 1]) &&
-      len + 1 < capacity) {
-    buf[len++] = PATH_SEPARATOR;
-  }
+  len = AddJoinSeparator(buf, len, capacity);
   size_t count = wcslen(tail);
   if (len + count + 1 > capacity) count = capacity - len - 1;
   wmemcpy(buf + len, tail, count);
   buf[len + count] = L'\0';
 }
 
-void PathJoinChild(wchar_t *buf, size_t capacity, const wchar_t *name) {
-  size_t len = wcsnlen(buf, capacity);
-  if (len > 0 && len + 1 < capacity && !IsBareDrive(buf) &&
-      buf[len - 1] != PATH_SEPARATOR && buf[len - 1] != L'/') {
-    buf[len++] = PATH_SEPARATOR;
-    buf[len] = L'\0';
-  }
-  StringConcat(buf, capacity, name);
+void PathEntryPrefix(wchar_t *buf, size_t capacity) {
+  const size_t len = wcsnlen(buf, capacity);
+  if (len < capacity) AddJoinSeparator(buf, len, capacity);
+}
+
+bool IsDotOrDotDot(const wchar_t *name) {
+  return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
 // Wildcards never name a directory, roots and bare drives always do; any

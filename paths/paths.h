@@ -9,15 +9,20 @@ extern int32_t fsplit_leakcheck;
 
 // Appends tail to the path in buf (capacity characters, terminator
 // included), adding PATH_SEPARATOR first unless the path is empty, ends in a
-// separator or is a bare drive. The tail is cut to fit. Can't fail.
+// separator or is a bare drive; an empty tail adds nothing. A separator
+// that ends the path is '/', this platform's own, or the '\' of a root
+// ("\", "C:\"): on Linux a listed name may end in '\', which is then part of
+// the name, so the '/' still follows. The one join of a directory and a
+// name. The tail is cut to fit. Can't fail.
 void StringConcat(wchar_t *buf, size_t capacity, const wchar_t *tail);
 
-// Appends a name found in the directory buf to it (capacity as for
-// StringConcat): the separator goes in unless buf is empty, a bare drive or
-// ends in a character this platform's file system takes as a separator. On
-// Linux a name may end in '\\', which is then part of the directory's
-// name, so the '/' must still follow. Can't fail.
-void PathJoinChild(wchar_t *buf, size_t capacity, const wchar_t *name);
+// The path in buf (capacity as for StringConcat) made the prefix of its
+// entries' paths: the separator StringConcat would put before a name is
+// added, if it fits. Can't fail.
+void PathEntryPrefix(wchar_t *buf, size_t capacity);
+
+// Whether a directory entry's name is "." or "..". Can't fail.
+bool IsDotOrDotDot(const wchar_t *name);
 
 // 1 when path names a directory (a path with a wildcard never does; a root
 // or a bare drive always does), else 0.

@@ -34,6 +34,21 @@
 #include <cstddef>
 #include <string>
 
+// ---- The devices files lie on ----
+// Whether reading a volume in two places at once costs seeks.
+enum { kSeekNone = 0, kSeekPenalty = 1, kSeekUnknown = 2 };
+
+// The seek penalty of the volume that holds the folder directory (a full or
+// relative path, with or without a trailing separator): kSeekNone,
+// kSeekPenalty, or kSeekUnknown when it can't be told. Asked of each volume
+// once and remembered, so that asking for every folder is cheap; the main
+// thread's only. Windows: a network share has none; a drive is asked through
+// its device ("\\.\X:"), any other volume through the folder itself.
+// Linux: the block layer's rotational flag of the disk behind the folder's
+// device; a device with no disk (tmpfs, overlay, a network mount) has none,
+// and a folder that can't be reached gives kSeekUnknown. Can't fail.
+int GetVolumeSeekPenalty(const wchar_t *directory);
+
 // ---- The one seam: every platform call the core makes ----
 // One line per call, X(Name, Type) and what the call is used for. Type is the
 // entry's pointer type: that of the call it is named after, except for
@@ -78,7 +93,7 @@
   X(MessageBoxW, decltype(&::MessageBoxW))                               /* the memory notice */          \
   X(malloc, void *(*)(size_t size))                                      /* allocations tests may fail */ \
   X(free, void (*)(void *block))                                         /* what malloc gave */           \
-  X(DeviceIoControl, decltype(&::DeviceIoControl))                       /* a volume's seek penalty */ \
+  X(GetVolumeSeekPenalty, int (*)(const wchar_t *directory))             /* a volume's seek penalty */    \
   X(GetFinalPathNameByHandleW, decltype(&::GetFinalPathNameByHandleW))   /* two open files told apart */
 // clang-format on
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "paths/paths.h"
 #include "scan/scan.h"
@@ -19,7 +20,7 @@ namespace {
 std::wstring join(const std::wstring &dir, const wchar_t *tail) {
   std::vector<wchar_t> buf(dir.size() + wcslen(tail) + 2);
   wmemcpy(buf.data(), dir.c_str(), dir.size() + 1);
-  PathJoinChild(buf.data(), buf.size(), tail);
+  StringConcat(buf.data(), buf.size(), tail);
   return buf.data();
 }
 
@@ -177,22 +178,6 @@ void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink) {
 
 // ---- The listing thread ----
 
-namespace {
-
-bool startThread(std::thread *thread, void (*body)(Lister *), Lister *l) {
-  try {
-    *thread = std::thread(body, l);
-  } catch (...) {  // no thread to be had
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool (*listerThreadStart)(std::thread *, void (*)(Lister *),
-                          Lister *) = startThread;
-
 struct Lister {
   std::wstring dir;
   std::wstring filter;
@@ -244,7 +229,7 @@ Lister *ListerStart(const wchar_t *dir, const wchar_t *filter) {
   Lister *l = new Lister;
   l->dir = dir;
   l->filter = filter;
-  if (!listerThreadStart(&l->thread, listerBody, l)) {
+  if (!ThreadStart(&l->thread, [l] { listerBody(l); })) {
     delete l;
     return nullptr;
   }

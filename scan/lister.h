@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/common.h"
@@ -62,9 +61,3 @@ bool ListerNext(Lister *l, ListedChunk *chunk);
 // Waits for the thread to end (the listing is read to its end first) and
 // releases the lister.
 void ListerStop(Lister *l);
-
-// Starts the listing thread running body(l). False when no thread can be
-// had. A variable so that a test can make the start fail, or hold the
-// caller back until the listing is done.
-extern bool (*listerThreadStart)(std::thread *thread, void (*body)(Lister *),
-                                 Lister *l);

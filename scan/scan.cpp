@@ -72,7 +72,7 @@ bool beginDir(ScanState *s, const ListedChunk *c) {
 // files holds before the file's name.
 StoredFolder *storeFolder(ScanState *s) {
   wmemcpy(s->path.data(), s->dir.c_str(), s->dir.size() + 1);
-  PathJoinChild(s->path.data(), s->path.size(), L"");
+  PathEntryPrefix(s->path.data(), s->path.size());
   StoredFolder *folder = FolderStore(s->path.data(), wcslen(s->path.data()));
   FolderSetParameter(folder, s->parm);
   return folder;
@@ -245,7 +245,7 @@ bool IsLink(const WIN32_FIND_DATAW *fd) {
 
 bool EntersSubdirectory(const wchar_t *dir, const WIN32_FIND_DATAW *fd) {
   const wchar_t *name = fd->cFileName;
-  if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return false;
+  if (IsDotOrDotDot(name)) return false;
   return !IsLink(fd) && !IsRecycleBinName(dir, name);
 }
 

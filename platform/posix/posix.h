@@ -15,7 +15,7 @@
 //                 rmdir)
 //   handles.cpp   CloseHandle (close)
 //   fullpath.cpp  GetFullPathNameW (getcwd)
-//   device.cpp    DeviceIoControl (the seek penalty, from /sys/dev/block)
+//   device.cpp    GetVolumeSeekPenalty (from /sys/dev/block)
 //   calls.cpp     the table of these calls the core goes through
 //   sync.cpp      InitializeCriticalSection(AndSpinCount),
 //                 EnterCriticalSection, TryEnterCriticalSection,
@@ -264,36 +264,6 @@ BOOL RemoveDirectoryW(LPCWSTR path);
 // Absolute form against the current directory, ".", ".." and repeated
 // separators folded textually; no symbolic link is resolved.
 DWORD GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buf, LPWSTR *filePart);
-
-// ---- Devices ----
-#define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400u
-typedef enum STORAGE_PROPERTY_ID_ {
-  StorageDeviceSeekPenaltyProperty = 7
-} STORAGE_PROPERTY_ID;
-typedef enum STORAGE_QUERY_TYPE_ {
-  PropertyStandardQuery = 0
-} STORAGE_QUERY_TYPE;
-typedef struct STORAGE_PROPERTY_QUERY_ {
-  STORAGE_PROPERTY_ID PropertyId;
-  STORAGE_QUERY_TYPE QueryType;
-  BYTE AdditionalParameters[1];
-} STORAGE_PROPERTY_QUERY;
-typedef struct DEVICE_SEEK_PENALTY_DESCRIPTOR_ {
-  DWORD Version;
-  DWORD Size;
-  BOOL IncursSeekPenalty;
-} DEVICE_SEEK_PENALTY_DESCRIPTOR;
-// IOCTL_STORAGE_QUERY_PROPERTY with StorageDeviceSeekPenaltyProperty only
-// (anything else fails with 1), asked of any open file or directory: the
-// answer of /sys/block/<disk>/queue/rotational for the disk that holds the
-// file's device (a partition's parent disk). A device with no disk behind
-// it (tmpfs, overlay, a network mount) incurs no seek penalty. On error,
-// FALSE is returned with the last error: 6 not a file handle, 87 bad
-// buffers, 122 an output buffer too small, or the translated errno of the
-// look-up that failed.
-BOOL DeviceIoControl(HANDLE device, DWORD code, void *in, DWORD inSize,
-                     void *out, DWORD outSize, DWORD *returned,
-                     OVERLAPPED *ovl);
 
 // ---- Synchronisation ----
 // A process-local recursive lock, as on Windows: the thread that holds it

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,30 @@ TEST(StringConcat, PathEndingInEitherSeparatorGetsNoSecondOne) {
   EXPECT_EQ(Concat(L"C:\\", L"F"), L"C:\\F");
   EXPECT_EQ(Concat(L"dir/", L"F"), L"dir/F");
   EXPECT_EQ(Concat(L"\\", L"F"), L"\\F");
+}
+
+// A '\' ending a path below its root is the separator on Windows; on Linux
+// it ends a name (a listed name may hold one), so the '/' still follows.
+TEST(StringConcat, TrailingBackslashBelowARootEndsANameOnLinux) {
+  const bool windows = kPathSep == L'\\';
+  EXPECT_EQ(Concat(L"d\\", L"F"), windows ? L"d\\F" : L"d\\/F");
+  EXPECT_EQ(Concat(L"/a/b\\", L"F"), windows ? L"/a/b\\F" : L"/a/b\\/F");
+  EXPECT_EQ(Concat(L"d\\/", L"F"), L"d\\/F");
+}
+
+// A folder made the prefix of its entries' paths ends where a join would
+// put a name; the separator goes in only when it fits.
+TEST(PathEntryPrefix, EndsWhereAJoinPutsTheName) {
+  for (const wchar_t *path :
+       {L"", L"C:", L"C:\\", L"\\", L"/", L"dir", L"dir/", L"d\\"}) {
+    std::vector<wchar_t> buf(wcslen(path) + 2, L'\0');
+    std::copy(path, path + wcslen(path), buf.begin());
+    PathEntryPrefix(buf.data(), buf.size());
+    EXPECT_EQ(std::wstring(buf.data()) + L"F", Concat(path, L"F")) << path;
+  }
+  wchar_t full[4] = {L'd', L'i', L'r', L'\0'};
+  PathEntryPrefix(full, 4);
+  EXPECT_EQ(std::wstring(full), L"dir");
 }
 
 TEST(StringConcat, BareDriveGetsNoSeparator) {

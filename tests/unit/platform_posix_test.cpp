@@ -465,33 +465,13 @@ TEST(PosixOutput, MessageBoxWritesToStandardErrorWithoutWaiting) {
 
 // ---- Devices ----
 
-// The seek penalty of a directory's device: an answer, or a failure with
-// its cause's code; never anything but the one storage query.
-TEST_F(PosixFiles, SeekPenaltyQueryAnswersOrFailsWithItsCode) {
-  HANDLE h = CreateFileW(dir_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  STORAGE_PROPERTY_QUERY query = {};
-  query.PropertyId = StorageDeviceSeekPenaltyProperty;
-  DEVICE_SEEK_PENALTY_DESCRIPTOR d = {};
-  DWORD got = 0;
-  if (DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
-                      &d, sizeof(d), &got, nullptr)) {
-    EXPECT_EQ(got, sizeof(d));
-    EXPECT_TRUE(d.IncursSeekPenalty == TRUE || d.IncursSeekPenalty == FALSE);
-  } else {
-    EXPECT_NE(GetLastError(), 0u);  // sysfs unreadable here: its cause
-  }
-  EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY + 4, &query,
-                               sizeof(query), &d, sizeof(d), &got, nullptr));
-  EXPECT_EQ(GetLastError(), 1u);
-  EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &query,
-                               sizeof(query), &d, 4, &got, nullptr));
-  EXPECT_EQ(GetLastError(), 122u);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_FALSE(DeviceIoControl(nullptr, IOCTL_STORAGE_QUERY_PROPERTY, &query,
-                               sizeof(query), &d, sizeof(d), &got, nullptr));
-  EXPECT_EQ(GetLastError(), 6u);
+// A folder that can't be reached can't tell; one on a file system with no
+// disk behind it (procfs) has no seek penalty.
+TEST_F(PosixFiles, SeekPenaltyOfMissingAndDisklessFolders) {
+  EXPECT_EQ(kSeekUnknown, GetVolumeSeekPenalty((dir_ + L"/missing").c_str()));
+  EXPECT_EQ(kSeekUnknown, GetVolumeSeekPenalty(L""));
+  EXPECT_EQ(kSeekNone, GetVolumeSeekPenalty(L"/proc/self"));
+  EXPECT_EQ(kSeekNone, GetVolumeSeekPenalty(L"/proc/self/"));
 }
 
 // The desktop's trash folders, besides the Windows bins of both builds.

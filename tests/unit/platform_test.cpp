@@ -197,6 +197,20 @@ TEST_F(PlatformFiles, FullPathOfAnAbsolutePathIsItself) {
   EXPECT_EQ(std::wstring(L"name.txt"), filePart);
 }
 
+// The seek penalty of the test tree's volume: one answer, the same for each
+// of its folders however written, and the same when asked again.
+TEST_F(PlatformFiles, SeekPenaltyIsOneAnswerPerVolume) {
+  ASSERT_TRUE(MakeDir(Path(L"sub"))) << "fixture";
+  const int answer = GetVolumeSeekPenalty(dir_.c_str());
+  EXPECT_TRUE(answer == kSeekNone || answer == kSeekPenalty ||
+              answer == kSeekUnknown)
+      << answer;
+  EXPECT_EQ(answer, GetVolumeSeekPenalty(dir_.c_str()));
+  EXPECT_EQ(answer, GetVolumeSeekPenalty((dir_ + kPathSep).c_str()));
+  EXPECT_EQ(answer, GetVolumeSeekPenalty(Path(L"sub").c_str()));
+  EXPECT_EQ(answer, GetVolumeSeekPenalty((Path(L"sub") + kPathSep).c_str()));
+}
+
 TEST_F(PlatformFiles, DeleteAndRemoveDirectory) {
   const std::wstring sub = Path(L"sub");
   ASSERT_TRUE(MakeDir(sub) && WriteBytes(sub + kPathSep + L"f", "x"));

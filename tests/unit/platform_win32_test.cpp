@@ -1,4 +1,5 @@
-// The Windows output encoding: whole lines, no best fit, '|' for the rest.
+// The Windows build's own: the output encoding (whole lines, no best fit, '|'
+// for the rest) and the seek penalty of a share.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,3 +49,11 @@ TEST(Win32Output, LoneSurrogateBecomesBar) {
 }
 
 TEST(Win32Output, SlashIsASwitchPrefix) { EXPECT_TRUE(IsSwitchPrefix(L'/')); }
+
+// A network share has no seek penalty: nothing is asked of the server.
+TEST(Win32Device, ShareHasNoSeekPenalty) {
+  EXPECT_EQ(kSeekNone, GetVolumeSeekPenalty(L"\\\\nosuchhost\\share\\dir"));
+  EXPECT_EQ(kSeekNone, GetVolumeSeekPenalty(L"//nosuchhost/share/"));
+  EXPECT_EQ(kSeekNone,
+            GetVolumeSeekPenalty(L"\\\\?\\UNC\\nosuchhost\\share\\dir"));
+}

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -242,20 +243,20 @@ TEST_F(ScanTest, GroupTheTreeRefusedIsReleased) {
   EXPECT_EQ(Group(7), (std::vector<std::wstring>{path}));
 }
 
-using ListerStartCall = decltype(listerThreadStart);
+using ListerStartCall = decltype(ThreadStart);
 using NextCall = decltype(PlatformCalls::FindNextFileW);
 ListerStartCall realListerStart = nullptr;
 NextCall realNext = nullptr;
 int nextsLeft = 0;  // the FindNextFileW that makes this 0 fails
 
 // The listing runs to its end before the scan takes any of it.
-bool StartAndFinish(std::thread *t, void (*body)(Lister *), Lister *l) {
-  if (!realListerStart(t, body, l)) return false;
+bool StartAndFinish(std::thread *t, std::function<void()> body) {
+  if (!realListerStart(t, std::move(body))) return false;
   t->join();
   return true;
 }
 
-bool NoThread(std::thread *, void (*)(Lister *), Lister *) { return false; }
+bool NoThread(std::thread *, std::function<void()>) { return false; }
 
 BOOL WINAPI FailingNext(HANDLE find, WIN32_FIND_DATAW *fd) {
   if (--nextsLeft == 0) {
@@ -286,7 +287,7 @@ std::string UnreadLine(const std::wstring &dir, DWORD code) {
 // Debug) and records.
 Listed ScanFailingAt(const std::wstring &dir, ListerStartCall start,
                      int failAt) {
-  CallReplaced<ListerStartCall> starts(&listerThreadStart, start);
+  CallReplaced<ListerStartCall> starts(&ThreadStart, start);
   realListerStart = starts.saved();
   CallReplaced<NextCall> next(&platformCalls.FindNextFileW, FailingNext);
   realNext = next.saved();
@@ -384,7 +385,7 @@ TEST_F(ScanTest, FolderThatCannotBeListedIsNamedOnceInScanOrder) {
   realFindEx = findEx.saved();
   options.Recurse = 1;
   for (ListerStartCall start : {NoThread, StartAndFinish}) {
-    CallReplaced<ListerStartCall> starts(&listerThreadStart, start);
+    CallReplaced<ListerStartCall> starts(&ThreadStart, start);
     realListerStart = starts.saved();
     ProgressStart();
     testing::internal::CaptureStderr();
