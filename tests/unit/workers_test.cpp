@@ -16,6 +16,8 @@
 
 namespace {
 
+bool inPass = false;  // the thread starts counted are the pass's
+
 struct PassResult {
   std::string out;
   uint32_t hashed;
@@ -40,7 +42,9 @@ class WorkersTest : public E2ETest {
     ScanDirectory(At("d").c_str(), L"*", tree, source);
     PassResult r;
     options.Debug = 1;  // the Debug texts of failures are compared too
+    inPass = true;
     r.out = CaptureOutput([&] { HashGroupsAndCompare(source, tree); });
+    inPass = false;
     options.Debug = 0;
     r.hashed = cntFilesHashed;
     ReleaseScan(tree, source);
@@ -73,7 +77,7 @@ StartCall realStart = nullptr;
 int startsLeft = 0;  // the start that makes this 0 fails
 
 bool CountedStart(std::thread *t, std::function<void()> body) {
-  if (--startsLeft == 0) return false;
+  if (inPass && --startsLeft == 0) return false;
   return realStart(t, std::move(body));
 }
 
