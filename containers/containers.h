@@ -16,6 +16,13 @@ typedef CRITICAL_SECTION ContainerLock;
 struct StoredFolder;
 struct StoredName;
 
+// What the hashing pass learnt of a file: its digest, and which file the
+// digest was read from.
+struct FileHashed {
+  uint8_t hash[SHA256_BYTES];
+  FileIdentity id;
+};
+
 // One per file per list.
 struct FileRecord {
   // The file's name and its folder's stored path, shared by the file's
@@ -25,15 +32,14 @@ struct FileRecord {
   int32_t fInSource;
   int32_t fDisplayed;
   int32_t fHashed;
-  uint8_t hash[SHA256_BYTES];
   // Another record of the group stands for the same file (hard links, a
   // destination inside the source): this one takes no part in matching
-  // (kSetAside), or is only shown in its file's set (kAliasShown). Placed
-  // here, it fills what would be padding before id.
+  // (kSetAside), or is only shown in its file's set (kAliasShown).
   int32_t fSetAside;
-  // Which file the digest was read from, filled by the hashing pass: kept
-  // only for the records it reaches (FileRecordIdentity makes it).
-  FileIdentity *id;
+  // Kept only for the records the hashing pass reaches (FileRecordDigest
+  // and FileRecordIdentity make it): most records of a large run are never
+  // hashed. None: the digest is all zero and the identity unknown.
+  FileHashed *hashed;
 };
 
 enum { kSetAside = 1, kAliasShown = 2 };
@@ -81,11 +87,14 @@ DWORD linklist_EnqueueIn(linklist *list, StoredFolder *folder,
 DWORD linklist_EnqueueShared(linklist *list, StoredName *stored,
                              const WIN32_FIND_DATAW *findData,
                              int32_t fInSource);
-// The record's identity, made (unknown) at the first call. Exhaustion ends
-// the process.
+// The record's identity and digest, made (unknown, all zero) at the first
+// call of either. Exhaustion ends the process.
 FileIdentity *FileRecordIdentity(FileRecord *record);
-// The record's identity, or an unknown one when it has none. Can't fail.
+uint8_t *FileRecordDigest(FileRecord *record);
+// The record's identity, or an unknown one when it has none; its digest,
+// or SHA256_BYTES zeros. Can't fail.
 const FileIdentity *FileRecordIdentityOf(const FileRecord *record);
+const uint8_t *FileRecordDigestOf(const FileRecord *record);
 // Releases a record handed out by linklist_Dequeue. Can't fail.
 void FileRecordFree(FileRecord *record);
 

@@ -48,7 +48,7 @@ static ElementSlot *SlotOf(FileRecord *record) {
 }
 
 // Fills the record of a new slot: the size from findData, flags clear and
-// hash all zero, named as from says. Exhaustion ends the process.
+// nothing hashed, named as from says. Exhaustion ends the process.
 static FileRecord *RecordMake(ElementSlot *slot, const NameSource &from,
                               const WIN32_FIND_DATAW *findData,
                               int32_t fInSource) {
@@ -65,21 +65,34 @@ static FileRecord *RecordMake(ElementSlot *slot, const NameSource &from,
 // record with its element. Can't fail.
 static void RecordFree(FileRecord *record) {
   NameRelease(record->name);
-  RecordSlotGive(record->id, sizeof(FileIdentity));
+  RecordSlotGive(record->hashed, sizeof(FileHashed));
   ContainerSlotGive(SlotOf(record), sizeof(ElementSlot));
 }
 
-FileIdentity *FileRecordIdentity(FileRecord *record) {
-  if (record->id == nullptr) {
-    record->id =
-        static_cast<FileIdentity *>(RecordSlotTake(sizeof(FileIdentity)));
+static FileHashed *HashedMade(FileRecord *record) {
+  if (record->hashed == nullptr) {
+    record->hashed =
+        static_cast<FileHashed *>(RecordSlotTake(sizeof(FileHashed)));
   }
-  return record->id;
+  return record->hashed;
+}
+
+static const FileHashed kNotHashed = {};
+
+FileIdentity *FileRecordIdentity(FileRecord *record) {
+  return &HashedMade(record)->id;
+}
+
+uint8_t *FileRecordDigest(FileRecord *record) {
+  return HashedMade(record)->hash;
 }
 
 const FileIdentity *FileRecordIdentityOf(const FileRecord *record) {
-  static const FileIdentity unknown = {};
-  return record->id != nullptr ? record->id : &unknown;
+  return record->hashed != nullptr ? &record->hashed->id : &kNotHashed.id;
+}
+
+const uint8_t *FileRecordDigestOf(const FileRecord *record) {
+  return record->hashed != nullptr ? record->hashed->hash : kNotHashed.hash;
 }
 
 // A copy of the record, from malloc, for a caller of linklist_Dequeue
@@ -89,10 +102,10 @@ static FileRecord *RecordHandOut(const FileRecord *record) {
   if (copy == nullptr) MemoryExhausted();
   *copy = *record;
   NameShare(copy->name);
-  if (record->id != nullptr) {
-    copy->id = (FileIdentity *)malloc(sizeof(FileIdentity));
-    if (copy->id == nullptr) MemoryExhausted();
-    *copy->id = *record->id;
+  if (record->hashed != nullptr) {
+    copy->hashed = (FileHashed *)malloc(sizeof(FileHashed));
+    if (copy->hashed == nullptr) MemoryExhausted();
+    *copy->hashed = *record->hashed;
   }
   return copy;
 }
@@ -100,7 +113,7 @@ static FileRecord *RecordHandOut(const FileRecord *record) {
 void FileRecordFree(FileRecord *record) {
   if (record == nullptr) return;
   NameRelease(record->name);
-  free(record->id);
+  free(record->hashed);
   free(record);
 }
 

@@ -97,7 +97,7 @@ struct GroupIndex {
 using GroupIndexes = std::unordered_map<const linklist *, GroupIndex>;
 
 bool digestLess(const FileRecord *a, const FileRecord *b) {
-  return memcmp(a->hash, b->hash, SHA256_BYTES) < 0;
+  return memcmp(FileRecordDigestOf(a), FileRecordDigestOf(b), SHA256_BYTES) < 0;
 }
 
 GroupIndex buildIndex(std::vector<FileRecord *> members) {

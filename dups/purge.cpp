@@ -174,8 +174,7 @@ uint64_t PurgeEmptyDirs(const wchar_t *dir) {
 
 void PurgeKeepDirectory(const wchar_t *dir) {
   keptNames.emplace_back(dir);
-  keptDirs.push_back(
-      DescentStep{keptNames.back().c_str(), nullptr, 0, {}});
+  keptDirs.push_back(DescentStep{keptNames.back().c_str(), nullptr, 0, {}});
 }
 
 void PurgeKeepNone(void) {

@@ -26,7 +26,8 @@ bool hasDigest(const FileRecord *x) { return x->fHashed && !x->fSetAside; }
 bool isFreshInSet(const FileRecord *x, const FileRecord *r) {
   return !x->fDisplayed && x->fHashed && x->fSetAside != kSetAside &&
          r->fHashed && r->fSetAside != kSetAside &&
-         memcmp(x->hash, r->hash, SHA256_BYTES) == 0;
+         memcmp(FileRecordDigestOf(x), FileRecordDigestOf(r), SHA256_BYTES) ==
+             0;
 }
 
 // X belongs to R's set as a file of its own.
@@ -55,7 +56,8 @@ void printHeader(const FileRecord *r) {
   wchar_t hex[2 * SHA256_BYTES + 1];
   for (int i = 0; i < SHA256_BYTES; i++)
     // Always two digits, within the buffer.
-    (void)platformCalls.wsprintfW(hex + 2 * i, L"%02X", r->hash[i]);
+    (void)platformCalls.wsprintfW(hex + 2 * i, L"%02X",
+                                  FileRecordDigestOf(r)[i]);
   PrintW(L"\nREM FileSize=%lld Hash=%ls\n", static_cast<long long>(r->size),
          hex);
 }

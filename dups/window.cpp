@@ -279,9 +279,8 @@ void flush(HashWindow *w) {
 
 // The group of records of s's size, when it still needs hashing.
 linklist *unhashedGroupOf(HashWindow *w, const FileRecord *s) {
-  SizeGroup *g = static_cast<SizeGroup *>(
-      bintree_GetObject(w->tree, static_cast<DWORD>(s->size),
-                        static_cast<DWORD>(s->size >> 32)));
+  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(
+      w->tree, static_cast<DWORD>(s->size), static_cast<DWORD>(s->size >> 32)));
   if (g == nullptr || linklist_GetCount(g->files) < 2) return nullptr;
   ListElement *cursor = nullptr;
   FileRecord *first = linklist_FindFirst(g->files, &cursor);
@@ -336,7 +335,7 @@ void reportHashFailure(FileRecord *r, const HashJob &job) {
 }
 
 void takeWhole(FileRecord *r, const HashJob &job) {
-  memcpy(r->hash, job.digest, SHA256_BYTES);
+  memcpy(FileRecordDigest(r), job.digest, SHA256_BYTES);
   *FileRecordIdentity(r) = job.id;
   ProgressBytesHashed(job.id.size);
   if (job.rc != 0) return reportHashFailure(r, job);
@@ -347,7 +346,7 @@ void takeWhole(FileRecord *r, const HashJob &job) {
 // A record whose head matches no other head of its group cannot belong to
 // any set: it counts as hashed (the group's mark) and is set aside.
 void settleLone(FileRecord *r, const HashJob &head) {
-  memset(r->hash, 0, SHA256_BYTES);
+  memset(FileRecordDigest(r), 0, SHA256_BYTES);
   *FileRecordIdentity(r) = head.id;
   if (head.rc != 0) return reportHashFailure(r, head);
   r->fHashed = 1;

@@ -28,7 +28,8 @@ HCRYPTPROV hashProvider(DWORD *rc, const wchar_t **debugText) {
   if (prov != 0) return prov;
   if (!platformCalls.CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES,
                                           CRYPT_VERIFYCONTEXT)) {
-    *rc = hashFail(debugText, L"hashCalcSHA256 - CryptAcquireContext failed.\n");
+    *rc =
+        hashFail(debugText, L"hashCalcSHA256 - CryptAcquireContext failed.\n");
     return 0;
   }
   HCRYPTPROV none = 0;
@@ -150,7 +151,8 @@ DWORD hashCalcSHA256Identify(const wchar_t *path, uint8_t *digest,
     rc = ERROR_NOT_ENOUGH_MEMORY;
   }
   if (rc == 0) rc = hashOpen(path, &file, &opened, &text);
-  if (rc == 0) rc = hashFeed(file, hash, buffer, &hashPlainReader, &bytes, &text);
+  if (rc == 0)
+    rc = hashFeed(file, hash, buffer, &hashPlainReader, &bytes, &text);
   if (rc == 0) rc = hashFinish(hash, digest, &text);
   if (id != nullptr && file != INVALID_HANDLE_VALUE) {
     *id = opened;

@@ -151,7 +151,8 @@ TEST_F(LinklistTest, RecordIsBuiltFromPathAndFindData) {
   for (FileRecord *record : {first, second}) {
     EXPECT_EQ(record->fDisplayed, 0);
     EXPECT_EQ(record->fHashed, 0);
-    for (uint8_t byte : record->hash) EXPECT_EQ(byte, 0);
+    for (int i = 0; i < SHA256_BYTES; i++)
+      EXPECT_EQ(FileRecordDigestOf(record)[i], 0);
   }
   linklist_DeAllocate(list);
 }
