@@ -55,9 +55,13 @@ struct Group {
   // After the heads: the member whose whole digest each member takes (its
   // own, or the first member of the same file), or kSettled.
   std::vector<int32_t> from;
-  BYTE *keep = nullptr;  // a head per member, kept with its open file
-  bool byHeads = false;
-  enum { kHeads, kWholes, kDone } stage = kHeads;
+  BYTE *keep = nullptr;            // a head per member, kept with its open file
+  HashWorkers *workers = nullptr;  // null: hashed on the main thread
+  BYTE *buffer = nullptr;          // the main thread's, then
+  enum { kHeads, kWholes, kDone };
+  // Moved on by whichever thread ends a stage; kDone is the main thread's
+  // cue to take the results.
+  std::atomic<int> stage{kHeads};
   std::atomic<int32_t> pending{0};
 };
 
@@ -128,42 +132,46 @@ bool useWorkers(HashWindow *w, const Group *g) {
   return w->workers != nullptr;
 }
 
-// Runs a job on this thread, in the window's buffer.
-void runHere(HashWindow *w, HashJob *job) {
-  if (w->buffer == nullptr) w->buffer = hashBufferNew(HASH_READ_SIZE);
-  if (w->buffer == nullptr) {
+bool stageEnded(void *owner);
+
+// Runs a job on the main thread, in its buffer, and ends the stage after
+// its last job.
+void runHere(Group *g, HashJob *job) {
+  if (g->buffer == nullptr) {
     job->rc = ERROR_NOT_ENOUGH_MEMORY;
     job->debugText = L"hashCalcSHA256 - memMalloc failed.\n";
   } else {
-    hashRunJob(job, w->buffer, nullptr);
+    hashRunJob(job, g->buffer, nullptr);
   }
-  job->pending->fetch_sub(1);
+  if (job->pending->fetch_sub(1) == 1) stageEnded(g);
 }
 
-// Queues the jobs of the group's stage: every head, or the whole digest
-// of each member that takes its own.
-void submitStage(HashWindow *w, Group *g) {
-  const bool whole = g->stage == Group::kWholes;
-  const bool workers = useWorkers(w, g);
+// Starts the group's stage: every head, or the whole digest of each member
+// that takes its own. Jobs for the workers go into outbox when one is
+// given (the main thread hands the jobs of many groups over at once).
+// True when the group is done.
+bool startStage(Group *g, std::vector<HashJob *> *outbox) {
+  const bool whole = g->stage.load(std::memory_order_relaxed) == Group::kWholes;
   std::vector<HashJob *> batch;
   for (size_t i = 0; i < g->members.size(); i++) {
     if (whole && g->from[i] != static_cast<int32_t>(i)) continue;
-    HashJob &job = g->jobs[i];
-    job.whole = whole ? 1 : 0;
-    job.order = g->order;
-    job.index = i;
-    job.size = g->members[i]->size;
-    job.pending = &g->pending;
-    if (!whole && g->keep != nullptr) job.keep = g->keep + i * HASH_HEAD_SIZE;
-    if (workers) job.oneReader = readByOneReader(w, g->members[i], job.path);
-    batch.push_back(&job);
+    g->jobs[i].whole = whole ? 1 : 0;
+    batch.push_back(&g->jobs[i]);
+  }
+  if (batch.empty()) {
+    g->stage.store(Group::kDone, std::memory_order_release);
+    return true;
   }
   g->pending.store(static_cast<int32_t>(batch.size()));
-  if (workers) {
-    w->outbox.insert(w->outbox.end(), batch.begin(), batch.end());
-    return;
+  if (g->workers == nullptr) {
+    for (HashJob *job : batch) runHere(g, job);
+    return g->stage.load(std::memory_order_acquire) == Group::kDone;
   }
-  for (HashJob *job : batch) runHere(w, job);
+  if (outbox != nullptr)
+    outbox->insert(outbox->end(), batch.begin(), batch.end());
+  else
+    hashWorkersSubmit(g->workers, batch.data(), batch.size());
+  return false;
 }
 
 // A failed head is settled (its failure reported in its place), as is a
@@ -224,16 +232,17 @@ void takeHeads(Group *g) {
   }
 }
 
-// Moves the group on once its stage's jobs are done. True when it did.
-bool advance(HashWindow *w, Group *g) {
-  if (g->stage == Group::kDone || g->pending.load() != 0) return false;
-  if (g->stage == Group::kHeads) {
+// Ends a stage of the group (the job's ended call), on the thread that ran
+// its last job: the heads decide the whole digests, which start at once.
+// True when the group is done.
+bool stageEnded(void *owner) {
+  Group *g = static_cast<Group *>(owner);
+  if (g->stage.load(std::memory_order_relaxed) == Group::kHeads) {
     takeHeads(g);
-    g->stage = Group::kWholes;
-    submitStage(w, g);
-  } else {
-    g->stage = Group::kDone;
+    g->stage.store(Group::kWholes, std::memory_order_relaxed);
+    return startStage(g, nullptr);
   }
+  g->stage.store(Group::kDone, std::memory_order_release);
   return true;
 }
 
@@ -246,6 +255,23 @@ std::vector<FileRecord *> groupMembers(linklist *files) {
   return members;
 }
 
+// Sets up each member's job for both stages.
+void setUpJobs(HashWindow *w, Group *g) {
+  for (size_t i = 0; i < g->members.size(); i++) {
+    HashJob &job = g->jobs[i];
+    hashJobReset(&job, FileRecordPath(g->members[i], &g->paths[i]));
+    job.order = g->order;
+    job.index = i;
+    job.size = g->members[i]->size;
+    job.pending = &g->pending;
+    job.ended = stageEnded;
+    job.owner = g;
+    if (g->keep != nullptr) job.keep = g->keep + i * HASH_HEAD_SIZE;
+    if (g->workers != nullptr)
+      job.oneReader = readByOneReader(w, g->members[i], job.path);
+  }
+}
+
 Group *plan(HashWindow *w, linklist *files, uint64_t order) {
   Group *g = new Group;
   g->files = files;
@@ -254,20 +280,23 @@ Group *plan(HashWindow *w, linklist *files, uint64_t order) {
   const size_t n = g->members.size();
   g->paths.resize(n);
   g->jobs.resize(n);
-  for (size_t i = 0; i < n; i++)
-    hashJobReset(&g->jobs[i], FileRecordPath(g->members[i], &g->paths[i]));
-  g->byHeads = n > 0 && g->members[0]->size >= kHeadsFrom && !plainHashing();
-  if (g->byHeads && w->keptFiles + n <= kKeptFiles) {
+  const bool byHeads = g->members[0]->size >= kHeadsFrom && !plainHashing();
+  if (byHeads && w->keptFiles + n <= kKeptFiles) {
     g->keep = hashBufferNew(n * HASH_HEAD_SIZE);  // none: each opened twice
     if (g->keep != nullptr) w->keptFiles += n;
   }
-  if (!g->byHeads) {
-    g->from.resize(n);
-    for (size_t i = 0; i < n; i++) g->from[i] = static_cast<int32_t>(i);
+  g->from.resize(n);
+  for (size_t i = 0; i < n; i++) g->from[i] = static_cast<int32_t>(i);
+  g->stage = byHeads ? Group::kHeads : Group::kWholes;
+  if (useWorkers(w, g)) {
+    g->workers = w->workers;
+  } else {
+    if (w->buffer == nullptr) w->buffer = hashBufferNew(HASH_READ_SIZE);
+    g->buffer = w->buffer;
   }
-  g->stage = g->byHeads ? Group::kHeads : Group::kWholes;
+  setUpJobs(w, g);
   w->planned.insert(files);
-  submitStage(w, g);
+  startStage(g, g->workers != nullptr ? &w->outbox : nullptr);
   return g;
 }
 
@@ -303,25 +332,12 @@ void lookAhead(HashWindow *w) {
   }
 }
 
-// Moves every group on as far as its finished jobs allow, plans ahead,
-// and hands the new jobs over.
-void pump(HashWindow *w) {
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (auto &g : w->ahead) moved |= advance(w, g.get());
-  }
-  lookAhead(w);
-  flush(w);
-}
-
-// Waits until the group is done.
+// Waits until the group is done, planning ahead meanwhile.
 void finish(HashWindow *w, Group *g) {
   for (;;) {
-    pump(w);
-    while (advance(w, g)) {
-    }
+    lookAhead(w);
     flush(w);
-    if (g->stage == Group::kDone) return;
+    if (g->stage.load(std::memory_order_acquire) == Group::kDone) return;
     hashWorkersWaitAny(w->workers, &w->seen);
   }
 }

@@ -60,8 +60,12 @@ struct HashJob {
   uint64_t order;     // jobs run in (order, index) order
   uint64_t index;
   uint64_t size;  // the file's recorded size, for batching
-  // Lowered by one when the job is done (may be null).
+  // Lowered by one when the job is done; the job that brings it to 0 ends
+  // its stage: ended(owner) is called on the thread that ran it (may be
+  // null), and true from it wakes the main thread's hashWorkersWaitAny.
   std::atomic<int32_t> *pending;
+  bool (*ended)(void *owner);
+  void *owner;
   // The file kept open from the head to the whole digest (a head job keeps
   // it when keep is set and it succeeds), with its head bytes.
   BYTE *keep;  // HASH_HEAD_SIZE bytes lent by the caller, or null
@@ -110,9 +114,8 @@ HashWorkers *hashWorkersStart(void);
 // Queues n jobs in one hand-off (paths stay valid and jobs in place until
 // they are done).
 void hashWorkersSubmit(HashWorkers *w, HashJob *const *jobs, size_t n);
-// Returns once a stage has ended (the last job of a pending count is done,
-// or a job without one) that had not when *seen was last set (set it to 0
-// first); *seen is then brought up to date.
+// Returns once a stage's ended call has said true that had not when *seen
+// was last set (set it to 0 first); *seen is then brought up to date.
 void hashWorkersWaitAny(HashWorkers *w, uint64_t *seen);
 // Ends the threads (every queued job run first) and releases the buffers.
 void hashWorkersStop(HashWorkers *w);

@@ -31,7 +31,7 @@ struct HashWorkers {
   std::condition_variable doneCv;    // the main thread: a stage ended
   JobQueue jobs;
   std::vector<BYTE *> buffers;  // each hasher's, HASH_READ_SIZE
-  uint64_t completed = 0;       // stages finished: jobs whose pending hit 0
+  uint64_t completed = 0;       // stages whose ended call said true
   bool stopping = false;
   HashGate gate;
   std::vector<std::thread> hashers;
@@ -39,12 +39,11 @@ struct HashWorkers {
 
 namespace {
 
-// Marks the job done. True when that ends its stage (the last job of its
-// pending count): only then has the main thread something to do.
-bool completeLocked(HashWorkers *w, HashJob *job) {
-  if (job->pending != nullptr && job->pending->fetch_sub(1) != 1) return false;
-  w->completed++;
-  return true;
+// Marks the job done, and ends its stage when it was the stage's last.
+// True when the main thread has something to do.
+bool complete(HashJob *job) {
+  if (job->pending == nullptr || job->pending->fetch_sub(1) != 1) return false;
+  return job->ended != nullptr && job->ended(job->owner);
 }
 
 // Takes what a hasher does next, under the lock: small files in runs, one
@@ -93,11 +92,15 @@ void hasherLoop(HashWorkers *w, size_t me) {
       if (w->jobs.empty()) return;
       takeWork(w, &batch);
     }
-    for (HashJob *job : batch) runGuarded(w, me, job);
+    uint64_t ended = 0;
+    for (HashJob *job : batch) {
+      runGuarded(w, me, job);
+      ended += complete(job) ? 1 : 0;  // may queue the stage after it
+    }
+    if (ended == 0) continue;
     std::lock_guard<std::mutex> lock(w->m);
-    bool ended = false;
-    for (HashJob *job : batch) ended |= completeLocked(w, job);
-    if (ended) w->doneCv.notify_all();
+    w->completed += ended;
+    w->doneCv.notify_all();
   }
 }
 
