@@ -198,6 +198,11 @@ namespace {
 // chunk itself, so that a run of empty directories is bounded too.
 size_t chunkWeight(const ListedChunk &c) { return c.files.size() + 1; }
 
+// A main thread that has taken every chunk sleeps until this many files
+// (and chunks) are listed, or the listing ends: woken per directory, it
+// spent more time waking than taking them (docs/architecture.md).
+const size_t kWakeFiles = 256;
+
 // The listing thread's sink: queues the chunk once there is room ahead.
 void queueChunk(void *ctx, ListedChunk *chunk) {
   Lister *l = static_cast<Lister *>(ctx);
@@ -205,7 +210,7 @@ void queueChunk(void *ctx, ListedChunk *chunk) {
   l->roomCv.wait(lock, [l] { return l->filesAhead < kListedAheadFiles; });
   l->filesAhead += chunkWeight(*chunk);
   l->ready.push_back(std::move(*chunk));
-  if (l->waiting) l->readyCv.notify_one();
+  if (l->waiting && l->filesAhead >= kWakeFiles) l->readyCv.notify_one();
 }
 
 // Memory that runs out here ends the listing; the main thread ends the run
@@ -238,9 +243,12 @@ Lister *ListerStart(const wchar_t *dir, const wchar_t *filter) {
 
 bool ListerNext(Lister *l, ListedChunk *chunk) {
   std::unique_lock<std::mutex> lock(l->m);
-  l->waiting = true;
-  l->readyCv.wait(lock, [l] { return !l->ready.empty() || l->done; });
-  l->waiting = false;
+  if (l->ready.empty() && !l->done) {
+    l->waiting = true;
+    l->readyCv.wait(
+        lock, [l] { return l->filesAhead >= kWakeFiles || l->done; });
+    l->waiting = false;
+  }
   if (l->ready.empty()) {
     if (l->exhausted) MemoryExhausted();
     return false;
