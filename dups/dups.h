@@ -30,12 +30,12 @@ void ReportMatchesOf(FileRecord *r, const std::vector<FileRecord *> &group);
 extern uint8_t destHoldsSource[MAX_PARMS + 1];
 
 // Non-zero: the hashing pass hashes every member of a group whole, on this
-// thread, without comparing first reads (tests compare the two ways).
+// thread, without comparing first reads: the same pass with neither heads
+// nor workers (tests compare the two ways).
 extern int hashPassPlain;
 
-// The jobs of the last hashing pass read under the gate, one read at a
-// time on the device (a volume with a seek penalty, or one that could not
-// tell), and read freely by their hashers.
+// The jobs of the last hashing pass read through the gate (a volume with a
+// seek penalty, or one that could not tell), and read freely.
 struct HashPassReads {
   uint32_t oneReader;
   uint32_t ownReads;
