@@ -34,19 +34,22 @@ std::string Flipped(std::string b, size_t at) {
   return b;
 }
 
-// Changes the file's first byte in place, and moves its write time on.
+// Changes the file's first byte in place, and moves its write time on,
+// where the system lets a writer in (Windows refuses one while the pass
+// holds the file open). Throws nothing.
 void RewriteFirstByte(const std::wstring &path) {
   const std::filesystem::path p(path);
   {
     std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
     char c = 0;
-    f.read(&c, 1);
+    if (!f.read(&c, 1)) return;
     f.seekp(0);
     c = static_cast<char>(c ^ 0x5A);
     f.write(&c, 1);
   }
-  std::filesystem::last_write_time(
-      p, std::filesystem::last_write_time(p) + std::chrono::hours(1));
+  std::error_code ec;
+  const auto t = std::filesystem::last_write_time(p, ec);
+  if (!ec) std::filesystem::last_write_time(p, t + std::chrono::hours(1), ec);
 }
 
 struct PassResult {
@@ -140,7 +143,8 @@ TEST_F(HeadCompareTest, LastBlocksSettleFilesDifferingAtTheEnd) {
 // A file read whole on the handle its head was read on goes on from its
 // head only while the file shows no change: one that changed in between
 // (here in its first block, which the head had seen as its twins') is read
-// again from its start, and is no twin.
+// again from its start, and is no twin. Where the system keeps writers off
+// the open file (Windows), it can't change, and stays a twin.
 TEST_F(HeadCompareTest, FileChangedAfterItsHeadIsReadAgainFromItsStart) {
   const std::string base = Bytes(3 * HASH_READ_SIZE, 9);
   auto a = MakeFile("d/a", base);
@@ -172,7 +176,12 @@ TEST_F(HeadCompareTest, FileChangedAfterItsHeadIsReadAgainFromItsStart) {
       });
   real = info.saved();
   PassResult r = Run(At("d"));
-  EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
+  std::string now;
+  ASSERT_TRUE(ReadBytes(v, &now));
+  if (now == base)
+    EXPECT_EQ(r.out, Lines({"", Del(a), Del(b), Rem(v)}));
+  else
+    EXPECT_EQ(r.out, Lines({"", Del(a), Rem(b)}));
   EXPECT_EQ(looks, 2);
 }
 
