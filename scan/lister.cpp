@@ -30,13 +30,20 @@ struct Level {
   HANDLE find = INVALID_HANDLE_VALUE;
   bool started = false;  // the subdirectory search was begun
   bool failed = false;   // a failed listing of dir was named
+  // The subdirectories to enter, when the file listing (of every name)
+  // already gave them: then no second search is made.
+  bool listed = false;
+  std::vector<std::wstring> subdirs;
+  size_t nextSubdir = 0;
 };
 
 struct Walk {
   const wchar_t *filter;  // "*" for an empty filter
+  bool everyName;         // the filter is "*": files and folders in one
   ListSink sink;
   ListedChunk chunk;
   WIN32_FIND_DATAW fd;
+  std::vector<std::wstring> subdirs;  // of the directory being listed
   std::deque<Level> stack;
 };
 
@@ -89,7 +96,10 @@ DWORD listFiles(Walk *w, const std::wstring &dir) {
     code = searchFailure(platformCalls.GetLastError());
   } else {
     do {
-      if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) addFile(w);
+      if (!(w->fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        addFile(w);
+      else if (w->everyName && EntersSubdirectory(dir.c_str(), &w->fd))
+        w->subdirs.push_back(join(dir, w->fd.cFileName));
     } while (platformCalls.FindNextFileW(find, &w->fd));
     code = searchFailure(platformCalls.GetLastError());
     (void)platformCalls.FindClose(find);  // nothing to do if it fails
@@ -106,6 +116,7 @@ void enter(Walk *w, std::wstring dir, bool top) {
   w->chunk = ListedChunk{};
   w->chunk.dir = dir;
   w->chunk.isDir = !top || dir.empty() || IsADir(dir.c_str());
+  w->subdirs.clear();
   const bool failed = w->chunk.isDir && listFiles(w, dir) != 0;
   handOver(w);
   if (!w->chunk.isDir || !options.Recurse) return;
@@ -113,6 +124,9 @@ void enter(Walk *w, std::wstring dir, bool top) {
   Level &l = w->stack.back();
   l.dir = std::move(dir);
   l.failed = failed;
+  // A listing that failed part-way gave only some: they are searched again.
+  l.listed = w->everyName && !failed;
+  if (l.listed) l.subdirs.swap(w->subdirs);
 }
 
 // A subdirectory search of l that ended with code: when that means l's
@@ -155,6 +169,15 @@ bool nextEntry(Walk *w, Level *l) {
 void walkStack(Walk *w) {
   while (!w->stack.empty()) {
     Level &top = w->stack.back();
+    if (top.listed) {
+      if (top.nextSubdir == top.subdirs.size()) {
+        w->stack.pop_back();
+      } else {
+        std::wstring sub = std::move(top.subdirs[top.nextSubdir++]);
+        enter(w, std::move(sub), false);
+      }
+      continue;
+    }
     if (!nextEntry(w, &top)) {
       w->stack.pop_back();
       continue;
@@ -171,6 +194,7 @@ void walkStack(Walk *w) {
 void ListTree(const wchar_t *dir, const wchar_t *filter, ListSink sink) {
   auto w = std::make_unique<Walk>();
   w->filter = filter[0] != L'\0' ? filter : L"*";
+  w->everyName = wcscmp(w->filter, L"*") == 0;
   w->sink = sink;
   enter(w.get(), dir, true);
   walkStack(w.get());
@@ -245,8 +269,8 @@ bool ListerNext(Lister *l, ListedChunk *chunk) {
   std::unique_lock<std::mutex> lock(l->m);
   if (l->ready.empty() && !l->done) {
     l->waiting = true;
-    l->readyCv.wait(
-        lock, [l] { return l->filesAhead >= kWakeFiles || l->done; });
+    l->readyCv.wait(lock,
+                    [l] { return l->filesAhead >= kWakeFiles || l->done; });
     l->waiting = false;
   }
   if (l->ready.empty()) {
