@@ -192,6 +192,7 @@ BOOL ReadFileCached(HANDLE file, void *buf, DWORD toRead, DWORD *read) {
     if (n < 0 && errno == EINTR) continue;
     if (n >= 0) {
       *read = (DWORD)n;
+      obj->file->atEnd = n == 0 && toRead > 0;  // as ReadFile's next read
       return TRUE;
     }
     if (errno == EAGAIN)
