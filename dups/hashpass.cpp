@@ -11,7 +11,6 @@
 #include "dups/dups.h"
 #include "dups/window.h"
 #include "hash/hash.h"
-#include "scan/scan.h"
 
 uint8_t destHoldsSource[MAX_PARMS + 1];
 
@@ -147,38 +146,14 @@ void reportIndexed(const FileRecord *s, const GroupIndex &index) {
   ReportMatchesOf(r, std::vector<FileRecord *>(set.first, set.second));
 }
 
-// The group of records of s's size that the pass hashes and compares, or
-// null when there is none of 2 records or more.
-linklist *groupOf(bintree *tree, const FileRecord *s) {
-  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(
-      tree, static_cast<DWORD>(s->size), static_cast<DWORD>(s->size >> 32)));
-  if (g == nullptr || linklist_GetCount(g->files) < 2) return nullptr;
-  return g->files;
-}
-
-bool needsHashing(linklist *files) {
-  ListElement *cursor = nullptr;
-  FileRecord *first = linklist_FindFirst(files, &cursor);
-  return first != nullptr && !first->fHashed;
-}
-
-std::vector<FileRecord *> groupMembers(linklist *files) {
-  std::vector<FileRecord *> members;
-  ListElement *cursor = nullptr;
-  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor))
-    members.push_back(r);
-  return members;
-}
-
 // Hashes the group of source record s (at cursor) when needed, and reports
 // its set.
 void visitSource(HashWindow *window, bintree *tree, GroupIndexes *indexes,
                  const FileRecord *s, ListElement *cursor) {
-  linklist *files = groupOf(tree, s);
+  linklist *files = SizeGroupOf(tree, s);
   if (files == nullptr) return;
   auto it = indexes->find(files);
-  if (needsHashing(files)) {
+  if (GroupNeedsHashing(files)) {
     std::vector<FileRecord *> members;
     HashWindowHash(window, files, cursor, &members);
     setAsideAliases(members);
@@ -186,7 +161,7 @@ void visitSource(HashWindow *window, bintree *tree, GroupIndexes *indexes,
     if (it != indexes->end()) index.sourcesLeft = it->second.sourcesLeft;
     it = indexes->insert_or_assign(files, std::move(index)).first;
   } else if (it == indexes->end()) {
-    it = indexes->emplace(files, buildIndex(groupMembers(files))).first;
+    it = indexes->emplace(files, buildIndex(GroupMembers(files))).first;
   }
   reportIndexed(s, it->second);
   if (it->second.sourcesLeft > 0 && --it->second.sourcesLeft == 0)

@@ -246,15 +246,6 @@ bool stageEnded(void *owner) {
   return true;
 }
 
-std::vector<FileRecord *> groupMembers(linklist *files) {
-  std::vector<FileRecord *> members;
-  ListElement *cursor = nullptr;
-  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
-       r = linklist_FindNext(files, &cursor))
-    members.push_back(r);
-  return members;
-}
-
 // Sets up each member's job for both stages.
 void setUpJobs(HashWindow *w, Group *g) {
   for (size_t i = 0; i < g->members.size(); i++) {
@@ -276,7 +267,7 @@ Group *plan(HashWindow *w, linklist *files, uint64_t order) {
   Group *g = new Group;
   g->files = files;
   g->order = order;
-  g->members = groupMembers(files);
+  g->members = GroupMembers(files);
   const size_t n = g->members.size();
   g->paths.resize(n);
   g->jobs.resize(n);
@@ -308,12 +299,8 @@ void flush(HashWindow *w) {
 
 // The group of records of s's size, when it still needs hashing.
 linklist *unhashedGroupOf(HashWindow *w, const FileRecord *s) {
-  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(
-      w->tree, static_cast<DWORD>(s->size), static_cast<DWORD>(s->size >> 32)));
-  if (g == nullptr || linklist_GetCount(g->files) < 2) return nullptr;
-  ListElement *cursor = nullptr;
-  FileRecord *first = linklist_FindFirst(g->files, &cursor);
-  return first != nullptr && !first->fHashed ? g->files : nullptr;
+  linklist *files = SizeGroupOf(w->tree, s);
+  return files != nullptr && GroupNeedsHashing(files) ? files : nullptr;
 }
 
 // Plans the groups of the source records ahead of the visit, within the
@@ -389,6 +376,28 @@ void take(HashWindow *w, Group *g) {
 }
 
 }  // namespace
+
+linklist *SizeGroupOf(bintree *tree, const FileRecord *s) {
+  SizeGroup *g = static_cast<SizeGroup *>(bintree_GetObject(
+      tree, static_cast<DWORD>(s->size), static_cast<DWORD>(s->size >> 32)));
+  if (g == nullptr || linklist_GetCount(g->files) < 2) return nullptr;
+  return g->files;
+}
+
+bool GroupNeedsHashing(linklist *files) {
+  ListElement *cursor = nullptr;
+  FileRecord *first = linklist_FindFirst(files, &cursor);
+  return first != nullptr && !first->fHashed;
+}
+
+std::vector<FileRecord *> GroupMembers(linklist *files) {
+  std::vector<FileRecord *> members;
+  ListElement *cursor = nullptr;
+  for (FileRecord *r = linklist_FindFirst(files, &cursor); r != nullptr;
+       r = linklist_FindNext(files, &cursor))
+    members.push_back(r);
+  return members;
+}
 
 HashWindow *HashWindowOpen(bintree *tree, linklist *sourceList) {
   hashPassReads = HashPassReads{};

@@ -10,6 +10,15 @@
 
 struct HashWindow;
 
+// The size group of s's size in tree when it holds 2 records or more (the
+// pass hashes and compares only those), else null. Can't fail.
+linklist *SizeGroupOf(bintree *tree, const FileRecord *s);
+// True while the group's first record lacks its digest: the next visit of
+// any of its source records hashes it. Can't fail.
+bool GroupNeedsHashing(linklist *files);
+// The group's records in list order. Exhaustion ends the process.
+std::vector<FileRecord *> GroupMembers(linklist *files);
+
 // A window over the visits of sourceList, whose groups are in tree.
 // Exhaustion ends the process.
 HashWindow *HashWindowOpen(bintree *tree, linklist *sourceList);
