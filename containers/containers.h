@@ -95,6 +95,9 @@ uint8_t *FileRecordDigest(FileRecord *record);
 // or SHA256_BYTES zeros. Can't fail.
 const FileIdentity *FileRecordIdentityOf(const FileRecord *record);
 const uint8_t *FileRecordDigestOf(const FileRecord *record);
+// Gives back the record's digest and identity, if it has them: a record
+// that will never be compared keeps neither. Can't fail.
+void FileRecordForgetDigest(FileRecord *record);
 // Releases a record handed out by linklist_Dequeue. Can't fail.
 void FileRecordFree(FileRecord *record);
 

@@ -91,6 +91,11 @@ const FileIdentity *FileRecordIdentityOf(const FileRecord *record) {
   return record->hashed != nullptr ? &record->hashed->id : &kNotHashed.id;
 }
 
+void FileRecordForgetDigest(FileRecord *record) {
+  RecordSlotGive(record->hashed, sizeof(FileHashed));
+  record->hashed = nullptr;
+}
+
 const uint8_t *FileRecordDigestOf(const FileRecord *record) {
   return record->hashed != nullptr ? record->hashed->hash : kNotHashed.hash;
 }

@@ -347,11 +347,15 @@ void takeWhole(FileRecord *r, const HashJob &job) {
 }
 
 // A record whose head matches no other head of its group cannot belong to
-// any set: it counts as hashed (the group's mark) and is set aside.
+// any set: it counts as hashed (the group's mark) and is set aside, with
+// no digest or identity kept (most records of a large run are such).
 void settleLone(FileRecord *r, const HashJob &head) {
-  memset(FileRecordDigest(r), 0, SHA256_BYTES);
-  *FileRecordIdentity(r) = head.id;
-  if (head.rc != 0) return reportHashFailure(r, head);
+  if (head.rc != 0) {
+    memset(FileRecordDigest(r), 0, SHA256_BYTES);
+    *FileRecordIdentity(r) = head.id;
+    return reportHashFailure(r, head);
+  }
+  FileRecordForgetDigest(r);
   r->fHashed = 1;
   r->fSetAside = kSetAside;
   cntFilesHashed++;
