@@ -15,7 +15,7 @@ DWORD hashOpen(const wchar_t *path, HANDLE *file, FileIdentity *id,
 // How the bytes of a file are read: ReadFile's meaning (TRUE with *got 0 at
 // the end of the file; FALSE with the last error set).
 struct HashReader {
-  BOOL (*read)
+  BOOL(*read)
   (HashReader *reader, HANDLE file, BYTE *into, DWORD want, DWORD *got);
 };
 extern HashReader hashPlainReader;
